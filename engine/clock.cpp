@@ -1,0 +1,131 @@
+#include "engine/clock.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+
+namespace tavoxa {
+namespace {
+
+// Days since 1970-01-01 of a proleptic Gregorian date.
+int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d)
+{
+    y -= m <= 2;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
+void CivilFromDays(int64_t z, int& year, int& month, int& day)
+{
+    z += 719468;
+    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const unsigned doe = static_cast<unsigned>(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+    month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+    year = static_cast<int>(static_cast<int64_t>(yoe) + era * 400 + (month <= 2));
+}
+
+const int64_t kEpochOffset = DaysFromCivil(1899, 12, 30);
+constexpr int64_t kMsPerDay = 86400000;
+
+// Milliseconds of the time of day of a value, rounded to the nearest millisecond.
+int64_t MillisecondsOfDay(double value)
+{
+    if (!std::isfinite(value))
+        return 0;
+    int64_t ms = std::llround(TimeOfDayPart(value) * kMsPerDay);
+    if (ms >= kMsPerDay)
+        ms -= kMsPerDay;
+    return ms;
+}
+
+}  // namespace
+
+LocalDateTime SystemClock::Now() const
+{
+    using namespace std::chrono;
+    const auto now = system_clock::now();
+    const std::time_t secs = system_clock::to_time_t(now);
+    const auto ms = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
+    std::tm tm{};
+#ifdef _WIN32
+    localtime_s(&tm, &secs);
+#else
+    localtime_r(&secs, &tm);
+#endif
+    LocalDateTime t;
+    t.year = tm.tm_year + 1900;
+    t.month = tm.tm_mon + 1;
+    t.day = tm.tm_mday;
+    t.hour = tm.tm_hour;
+    t.minute = tm.tm_min;
+    t.second = tm.tm_sec;
+    t.millisecond = static_cast<int>(ms < 0 ? ms + 1000 : ms);
+    return t;
+}
+
+double EncodeDate(int year, int month, int day)
+{
+    return static_cast<double>(DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) -
+                               kEpochOffset);
+}
+
+double EncodeTime(int hour, int minute, int second, int millisecond)
+{
+    return (((hour * 60.0 + minute) * 60.0 + second) * 1000.0 + millisecond) / kMsPerDay;
+}
+
+double ToDateTime(const LocalDateTime& t)
+{
+    return EncodeDate(t.year, t.month, t.day) + EncodeTime(t.hour, t.minute, t.second, t.millisecond);
+}
+
+LocalDateTime FromDateTime(double value)
+{
+    LocalDateTime t;
+    if (!std::isfinite(value) || std::fabs(value) > 1e9)
+        return t;
+    CivilFromDays(static_cast<int64_t>(DatePart(value)) + kEpochOffset, t.year, t.month, t.day);
+    int64_t ms = MillisecondsOfDay(value);
+    t.hour = static_cast<int>(ms / 3600000);
+    t.minute = static_cast<int>(ms / 60000 % 60);
+    t.second = static_cast<int>(ms / 1000 % 60);
+    t.millisecond = static_cast<int>(ms % 1000);
+    return t;
+}
+
+int DayOfWeek(double value)
+{
+    if (!std::isfinite(value) || std::fabs(value) > 1e15)
+        return 0;
+    // Day 0 (1899-12-30) was a Saturday.
+    const int64_t d = static_cast<int64_t>(DatePart(value));
+    return static_cast<int>(((d + 6) % 7 + 7) % 7);
+}
+
+double DatePart(double value) { return std::trunc(value); }
+
+double TimeOfDayPart(double value) { return std::fabs(value - std::trunc(value)); }
+
+int MillisecondOfDay(const LocalDateTime& t)
+{
+    return ((t.hour * 60 + t.minute) * 60 + t.second) * 1000 + t.millisecond;
+}
+
+std::string TimeText(double value)
+{
+    const int64_t ms = MillisecondsOfDay(value);
+    char text[16];
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d", static_cast<int>(ms / 3600000),
+                  static_cast<int>(ms / 60000 % 60), static_cast<int>(ms / 1000 % 60));
+    return text;
+}
+
+}  // namespace tavoxa

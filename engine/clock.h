@@ -1,0 +1,49 @@
+// The local clock behind a small interface, and TDateTime arithmetic.
+//
+// Dates and times are day counts since 1899-12-30 00:00 local time: the whole part is the
+// date, the fraction the time of day. The switching steps take the clock as an argument so
+// that tests walk through midnights, weekdays and minute ticks without waiting.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tavoxa {
+
+struct LocalDateTime {
+    int year = 1899, month = 12, day = 30;
+    int hour = 0, minute = 0, second = 0, millisecond = 0;
+};
+
+class Clock {
+public:
+    virtual ~Clock() = default;
+    virtual LocalDateTime Now() const = 0;
+};
+
+// The machine's local time.
+class SystemClock : public Clock {
+public:
+    LocalDateTime Now() const override;
+};
+
+// Whole day number of a calendar date (1899-12-30 is 0).
+double EncodeDate(int year, int month, int day);
+// Fraction of a day for a time of day.
+double EncodeTime(int hour, int minute, int second, int millisecond = 0);
+double ToDateTime(const LocalDateTime& t);
+LocalDateTime FromDateTime(double value);
+// Weekday of a date or date-time: 0 = Sunday .. 6 = Saturday.
+int DayOfWeek(double value);
+// Whole days of a value, cut toward zero.
+double DatePart(double value);
+// Time of day of a value (its fraction, also for values before 1899-12-30).
+double TimeOfDayPart(double value);
+int MillisecondOfDay(const LocalDateTime& t);
+
+// The time text every comparison of the engine is made on: always two-digit 24-hour
+// "hh:mm:ss", whatever the locale, so characters 7 and 8 are the seconds, text order is
+// time order and equal text is the same second (fractions of a second are dropped).
+std::string TimeText(double value);
+
+}  // namespace tavoxa

@@ -1,0 +1,28 @@
+// The second tick: clock sample, counts, minute tick and the four time-driven switching steps.
+#pragma once
+
+#include "engine/clock.h"
+#include "engine/model.h"
+#include "engine/random.h"
+
+namespace tavoxa {
+
+// One tick, in order: second counts, weekday (one clock read), time and date (another read),
+// SecondText, minute counter, then RunTimerPrograms, RunClockControl, RunSecondsTimers and
+// RunRandomWindows. The caller shows the labels from the sample and then runs the remote's
+// close step.
+void SecondTick(Model& m, const Clock& clock, RandomSource& random);
+
+// The switching steps, each on the relays of its own mode only.
+void RunTimerPrograms(Model& m);
+void RunClockControl(Model& m);
+void RunSecondsTimers(Model& m);
+// Reseeds `random` with `reseedMs` (the time of day in milliseconds) before anything else.
+void RunRandomWindows(Model& m, RandomSource& random, uint32_t reseedMs);
+
+// The settings that stand when no configuration file can be read: all relays "Toggle",
+// every program dated today with start = end = now, all windows off; the clock is read anew
+// for every single value.
+void ApplyDefaults(Model& m, const Clock& clock);
+
+}  // namespace tavoxa
