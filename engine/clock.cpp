@@ -35,16 +35,31 @@ void CivilFromDays(int64_t z, int& year, int& month, int& day)
 const int64_t kEpochOffset = DaysFromCivil(1899, 12, 30);
 constexpr int64_t kMsPerDay = 86400000;
 
-// Milliseconds of the time of day of a value, rounded to the nearest millisecond.
-int64_t MillisecondsOfDay(double value)
+// A value split into whole days and milliseconds of the day, the time rounded to the nearest
+// millisecond. Stored values are often a hair below a full second, so rounding (not cutting)
+// keeps 07:00:10 from reading as 07:00:09. A time that rounds up to the full day carries into
+// the next day (away from day 0, as the time of day of a negative value counts away from it),
+// so 23:59:59.9999999 of one date reads as 00:00:00 of the following one and not of its own.
+struct DayAndMs {
+    int64_t days = 0;
+    int64_t ms = 0;
+};
+
+DayAndMs Split(double value)
 {
-    if (!std::isfinite(value))
-        return 0;
-    int64_t ms = std::llround(TimeOfDayPart(value) * kMsPerDay);
-    if (ms >= kMsPerDay)
-        ms -= kMsPerDay;
-    return ms;
+    DayAndMs s;
+    if (!std::isfinite(value) || std::fabs(value) > 1e15)
+        return s;
+    s.days = static_cast<int64_t>(DatePart(value));
+    s.ms = std::llround(TimeOfDayPart(value) * kMsPerDay);
+    if (s.ms >= kMsPerDay) {
+        s.ms -= kMsPerDay;
+        s.days += value < 0 ? -1 : 1;
+    }
+    return s;
 }
+
+int64_t MillisecondsOfDay(double value) { return Split(value).ms; }
 
 }  // namespace
 
@@ -92,8 +107,9 @@ LocalDateTime FromDateTime(double value)
     LocalDateTime t;
     if (!std::isfinite(value) || std::fabs(value) > 1e9)
         return t;
-    CivilFromDays(static_cast<int64_t>(DatePart(value)) + kEpochOffset, t.year, t.month, t.day);
-    int64_t ms = MillisecondsOfDay(value);
+    const DayAndMs s = Split(value);
+    CivilFromDays(s.days + kEpochOffset, t.year, t.month, t.day);
+    const int64_t ms = s.ms;
     t.hour = static_cast<int>(ms / 3600000);
     t.minute = static_cast<int>(ms / 60000 % 60);
     t.second = static_cast<int>(ms / 1000 % 60);
@@ -103,10 +119,8 @@ LocalDateTime FromDateTime(double value)
 
 int DayOfWeek(double value)
 {
-    if (!std::isfinite(value) || std::fabs(value) > 1e15)
-        return 0;
-    // Day 0 (1899-12-30) was a Saturday.
-    const int64_t d = static_cast<int64_t>(DatePart(value));
+    // Day 0 (1899-12-30) was a Saturday. The day is the one FromDateTime shows for the value.
+    const int64_t d = Split(value).days;
     return static_cast<int>(((d + 6) % 7 + 7) % 7);
 }
 

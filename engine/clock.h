@@ -32,8 +32,10 @@ double EncodeDate(int year, int month, int day);
 // Fraction of a day for a time of day.
 double EncodeTime(int hour, int minute, int second, int millisecond = 0);
 double ToDateTime(const LocalDateTime& t);
+// Calendar date and time of a value, the time rounded to the millisecond; a time that rounds
+// up to midnight belongs to the next day.
 LocalDateTime FromDateTime(double value);
-// Weekday of a date or date-time: 0 = Sunday .. 6 = Saturday.
+// Weekday of a date or date-time, of the same day FromDateTime gives: 0 = Sunday .. 6 = Saturday.
 int DayOfWeek(double value);
 // Whole days of a value, cut toward zero.
 double DatePart(double value);

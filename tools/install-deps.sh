@@ -1,0 +1,11 @@
+#!/bin/sh
+# Installs what Tavoxa needs to build, test and run on Debian 12 (run as root).
+set -e
+export DEBIAN_FRONTEND=noninteractive
+apt-get update
+apt-get install -y --no-install-recommends \
+    ca-certificates cmake ninja-build g++ make pkg-config \
+    qt6-base-dev qt6-serialport-dev libqt6network6 libqt6serialport6 \
+    qt6-qpa-plugins libgl-dev \
+    libgtest-dev googletest \
+    xvfb xauth fonts-dejavu-core
