@@ -1,0 +1,52 @@
+// Disk access shared by the configuration file and the settings file.
+//
+// The readers and writers themselves work on byte strings; these few functions are the only
+// places that touch the disk. Paths are byte strings in the local 8-bit file name encoding.
+#pragma once
+
+#include <QFileDevice>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tavoxa {
+
+// I/O code of a failure in Qt's file layer: a full device 101 ("Zu wenig Speicherplatz"),
+// a refused access or a failed replace 5, any other failing write 29, any other read 30.
+int PlatformErrorCode(QFileDevice::FileError error, bool writing);
+
+// The whole contents of a file, or std::nullopt when it cannot be opened: missing, no access,
+// an empty name, or not a regular file (a directory, device or pipe is never read, so a
+// stray name cannot block the program or feed it endless bytes). Throws IoError with the
+// platform code when a read fails after the file was opened.
+std::optional<std::string> ReadWholeFile(const std::string& path);
+
+// Whether something exists under the name `path`.
+bool FileExists(const std::string& path);
+
+// Whether an existing file counts as write-protected: either the process may not write it,
+// or none of its permission bits grants writing to anyone. The second test matters for the
+// superuser, for whom the system grants every write whatever the bits say; clearing all
+// write bits (chmod a-w) therefore protects a file for every user, root included.
+bool IsWriteProtected(const std::string& path);
+
+// Throws IoError 103 unless `path` may be replaced: an empty name, a write-protected file and a
+// name that exists as something other than a regular file (a directory or device) are refused.
+void CheckReplaceable(const std::string& path);
+
+// Replaces the file `path` by `bytes` as one step: the bytes go to a temporary file beside
+// it, which takes the file's place only once all of them are written, so a failure at any
+// point leaves the old file (or no file) and never a truncated or mixed one.
+// Throws IoError 103 when the file cannot be created: the cases of CheckReplaceable, and a
+// missing or unwritable directory. Throws IoError with the
+// platform code when writing or replacing fails afterwards.
+void WriteFileAtomically(const std::string& path, std::string_view bytes);
+
+// Writes all of `bytes` to an open device, or throws IoError with the platform code.
+void WriteAll(QFileDevice& file, std::string_view bytes);
+
+// `path` made absolute against the current directory and cleaned, for comparing file names
+// across later changes of the current directory.
+std::string AbsoluteFilePath(const std::string& path);
+
+}  // namespace tavoxa

@@ -1,0 +1,36 @@
+// File errors, raised as exceptions carrying the numeric I/O code.
+//
+// Nothing in the program catches them: they end the event handler that raised them and the
+// toolkit's error report shows Message() in a modal box.
+#pragma once
+
+#include <exception>
+#include <string>
+
+namespace tavoxa {
+
+// Codes used by the storage layer itself.
+constexpr int kIoInvalidNumber = 106;  // a value's text is not a number of its kind
+constexpr int kIoCannotCreate = 103;   // a file cannot be created for writing
+constexpr int kIoDiskFull = 101;       // the device ran out of space while writing
+constexpr int kIoAccessDenied = 5;     // the platform refused the access
+constexpr int kIoWriteFault = 29;      // any other failing write
+constexpr int kIoReadFault = 30;       // any other failing read
+
+// The German message of a code, UTF-8: "Ungültige numerische Eingabe", "E/A-Fehler 103", ...
+std::string IoErrorMessage(int code);
+
+class IoError : public std::exception {
+public:
+    explicit IoError(int code);
+
+    int Code() const { return code_; }
+    std::string Message() const { return message_; }
+    const char* what() const noexcept override { return message_.c_str(); }
+
+private:
+    int code_;
+    std::string message_;
+};
+
+}  // namespace tavoxa

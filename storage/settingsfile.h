@@ -1,0 +1,46 @@
+// The settings file swcf.ini: twelve lines of text, one value per line.
+//
+// Texts are kept as the bytes they are (8-bit, no encoding conversion, no trimming).
+#pragma once
+
+#include <array>
+#include <string>
+#include <string_view>
+
+namespace tavoxa {
+
+// Always opened by this bare name, so it lives in the current directory of the moment.
+inline constexpr char kSettingsFileName[] = "swcf.ini";
+
+struct SettingsFileContent {
+    std::string ConfigFileName;        // line 1
+    std::string RemotePassword;        // line 2
+    std::string RemotePort;            // line 3
+    std::array<std::string, 8> Names;  // lines 4..11: Label1..Label6 (relays), Label7, Label8 (K1, K2)
+    bool Remote = false;               // line 12: the "Remote" check box
+};
+
+// Splits the file into its twelve lines. A line ends at LF, a CR right before the LF belongs
+// to the line end and any other CR is dropped; Ctrl-Z ends the file; lines missing at the end
+// are empty. Remote is set when line 12 holds a text other than "0"; a missing or empty line
+// leaves it off, so a first start without the file opens no server with an empty password.
+SettingsFileContent ReadSettings(std::string_view bytes);
+
+// Twelve lines, each ended by CR LF, line 12 "1" or "0". ConfigFileName is written as given:
+// the caller shortens it with StripDirectory first and keeps the shortened name.
+std::string WriteSettings(const SettingsFileContent& content);
+
+// Removes the directory part of a configuration file name: as long as the name contains a
+// backslash, it is replaced by at most 100 characters of what follows its first backslash.
+// Only "\" counts as a separator, so a name with "/" is kept whole.
+std::string StripDirectory(std::string name);
+
+// Reads the file; never reports an error. A missing or unreadable file reads as empty text.
+SettingsFileContent LoadSettingsFile(const std::string& path = kSettingsFileName);
+
+// Replaces the file atomically. Throws IoError 103 when it cannot be created (no access to the
+// directory, write-protected file) and IoError with the platform code when a write fails; the
+// old file then stays unchanged.
+void SaveSettingsFile(const SettingsFileContent& content, const std::string& path = kSettingsFileName);
+
+}  // namespace tavoxa

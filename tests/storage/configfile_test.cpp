@@ -1,0 +1,246 @@
+// The configuration file on disk: missing files, atomic replace, write protection, the default
+// name and the ".bak" copy of a file that failed to load.
+#include "storage/configfile.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <csignal>
+
+#include "storage/fileaccess.h"
+#include "storage/ioerror.h"
+#include "storagetestutil.h"
+
+namespace tavoxa {
+namespace {
+
+using testing::FileBytes;
+using testing::FilledSettings;
+using testing::Path;
+using testing::PutFile;
+using testing::RandomSettings;
+using testing::SameStoredSettings;
+
+constexpr QFileDevice::Permissions kReadOnly =
+    QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther;
+
+class ConfigFileTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
+
+    QString In(const char* name) const { return dir_.filePath(name); }
+
+    // The I/O code a save raises, 0 when none.
+    int Save(const std::string& path, const Model& m)
+    {
+        try {
+            SaveConfigurationFile(path, m, 2, 32, state_);
+        } catch (const IoError& e) {
+            return e.Code();
+        }
+        return 0;
+    }
+
+    // The I/O code a load raises, -1 when the file could not be opened, 0 when it loaded.
+    int Load(const std::string& path)
+    {
+        ConfigTarget target(loaded_, com_, chip_);
+        try {
+            return LoadConfigurationFile(path, target, state_) ? 0 : -1;
+        } catch (const IoError& e) {
+            return e.Code();
+        }
+    }
+
+    QStringList Entries() const
+    {
+        return QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    }
+
+    QTemporaryDir dir_;
+    StorageState state_;
+    Model loaded_ = FilledSettings(77, 7.0);
+    int32_t com_ = 0;
+    uint8_t chip_ = 0;
+};
+
+TEST_F(ConfigFileTest, SaveAndLoadRoundTrip)
+{
+    const Model original = RandomSettings(3);
+    const std::string path = Path(In("relays.dat"));
+    ASSERT_EQ(Save(path, original), 0);
+    EXPECT_EQ(FileBytes(In("relays.dat")), WriteConfiguration(original, 2, 32));
+    ASSERT_EQ(Load(path), 0);
+    EXPECT_EQ(com_, 2);
+    EXPECT_EQ(chip_, 32);
+    EXPECT_EQ(WriteConfiguration(loaded_, 2, 32), WriteConfiguration(original, 2, 32));
+    EXPECT_EQ(Entries(), QStringList{"relays.dat"});  // no temporary file left behind
+}
+
+TEST_F(ConfigFileTest, FileThatCannotBeOpenedReportsMissingAndChangesNothing)
+{
+    const Model before = loaded_;
+    EXPECT_EQ(Load(Path(In("none.dat"))), -1);
+    EXPECT_EQ(Load(""), -1);
+    EXPECT_EQ(Load(Path(dir_.path())), -1);  // a directory is never read
+    EXPECT_TRUE(SameStoredSettings(loaded_, before));
+    EXPECT_TRUE(state_.PendingBackups.empty());
+}
+
+TEST_F(ConfigFileTest, UncreatableFileGives103)
+{
+    EXPECT_EQ(Save("", Model()), 103);
+    EXPECT_EQ(Save(Path(In("no/such/dir/relays.dat")), Model()), 103);
+    EXPECT_EQ(Save(Path(dir_.path()), Model()), 103);  // a directory is never replaced
+    EXPECT_EQ(IoError(103).Message(), "E/A-Fehler 103");
+}
+
+// Protection is read from the permission bits (no write bit for anyone), because the
+// superuser, who runs these tests in CI, may write any file whatever its bits say.
+TEST_F(ConfigFileTest, WriteProtectedFileGives103AndStaysUnchanged)
+{
+    const QString file = In("locked.dat");
+    PutFile(file, "old contents\r\n");
+    ASSERT_TRUE(QFile::setPermissions(file, kReadOnly));
+    EXPECT_TRUE(IsWriteProtected(Path(file)));
+    EXPECT_EQ(Save(Path(file), RandomSettings(1)), 103);
+    EXPECT_EQ(FileBytes(file), "old contents\r\n");
+    EXPECT_FALSE(QFileInfo(file).permissions() &
+                 (QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther));
+    EXPECT_EQ(Entries(), QStringList{"locked.dat"});
+
+    ASSERT_TRUE(QFile::setPermissions(file, kReadOnly | QFileDevice::WriteGroup));
+    EXPECT_FALSE(IsWriteProtected(Path(file)));
+    EXPECT_EQ(Save(Path(file), Model()), 0);
+}
+
+// A write that fails halfway (here: the file size limit) leaves the old file whole.
+TEST_F(ConfigFileTest, FailedWriteLeavesTheOldFileWhole)
+{
+    const QString file = In("relays.dat");
+    const std::string path = Path(file);
+    ASSERT_EQ(Save(path, FilledSettings(1, 0.5)), 0);
+    const std::string before = FileBytes(file);
+
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit small = saved;
+    small.rlim_cur = 1000;  // a configuration file is several kilobytes
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const int code = Save(path, RandomSettings(9));
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_NE(code, 0);
+    EXPECT_NE(code, 103);  // the file could be created; the write itself failed
+    EXPECT_EQ(FileBytes(file), before);
+    EXPECT_EQ(Entries(), QStringList{"relays.dat"});
+}
+
+TEST_F(ConfigFileTest, SaveThroughASymbolicLinkReplacesItsTarget)
+{
+    const QString target = In("real.dat");
+    PutFile(target, "old\r\n");
+    ASSERT_TRUE(QFile::link(target, In("link.dat")));
+    ASSERT_EQ(Save(Path(In("link.dat")), FilledSettings(4, 0.5)), 0);
+    EXPECT_TRUE(QFileInfo(In("link.dat")).isSymLink());
+    EXPECT_EQ(FileBytes(target), WriteConfiguration(FilledSettings(4, 0.5), 2, 32));
+}
+
+TEST_F(ConfigFileTest, DefaultNameIsWrittenAndLoadedInTheCurrentDirectory)
+{
+    testing::CurrentDirGuard cwd(dir_.path());
+    const std::string name = EffectiveConfigName("");
+    EXPECT_EQ(Load(name), -1);  // first start: defaults
+    ASSERT_EQ(Save(name, FilledSettings(6, 0.5)), 0);
+    EXPECT_TRUE(QFileInfo::exists(In("tavoxa.dat")));
+    ASSERT_EQ(Load(name), 0);  // next start
+    EXPECT_TRUE(SameStoredSettings(loaded_, FilledSettings(6, 0.5)));
+}
+
+TEST_F(ConfigFileTest, FileThatFailedToLoadIsKeptOnceAsBak)
+{
+    const QString file = In("relays.dat");
+    const std::string path = Path(file);
+    const std::string broken = "1\r\n32\r\nToggle\r\n";
+    PutFile(file, broken);
+    EXPECT_EQ(Load(path), 106);
+    EXPECT_EQ(state_.PendingBackups.count(AbsoluteFilePath(path)), 1u);
+
+    // Saving another file first keeps the promise for this one.
+    ASSERT_EQ(Save(Path(In("other.dat")), Model()), 0);
+    EXPECT_FALSE(QFileInfo::exists(In("other.dat.bak")));
+    EXPECT_EQ(FileBytes(file), broken);
+
+    ASSERT_EQ(Save(path, FilledSettings(1, 0.5)), 0);
+    EXPECT_EQ(FileBytes(In("relays.dat.bak")), broken);
+    EXPECT_EQ(FileBytes(file), WriteConfiguration(FilledSettings(1, 0.5), 2, 32));
+    EXPECT_TRUE(state_.PendingBackups.empty());
+
+    // Later saves replace the file only; the copy keeps the broken original.
+    ASSERT_EQ(Save(path, FilledSettings(2, 0.5)), 0);
+    EXPECT_EQ(FileBytes(In("relays.dat.bak")), broken);
+    EXPECT_EQ(FileBytes(file), WriteConfiguration(FilledSettings(2, 0.5), 2, 32));
+}
+
+TEST_F(ConfigFileTest, NoBakForAFileThatLoadedOrWasRepaired)
+{
+    const std::string path = Path(In("relays.dat"));
+    ASSERT_EQ(Save(path, Model()), 0);
+    ASSERT_EQ(Load(path), 0);
+    ASSERT_EQ(Save(path, Model()), 0);
+    EXPECT_FALSE(QFileInfo::exists(In("relays.dat.bak")));
+
+    PutFile(In("relays.dat"), "x\r\n");
+    EXPECT_EQ(Load(path), 106);
+    PutFile(In("relays.dat"), "1\r\n32\r\n");  // repaired by hand and loaded again
+    EXPECT_EQ(Load(path), 0);
+    ASSERT_EQ(Save(path, Model()), 0);
+    EXPECT_FALSE(QFileInfo::exists(In("relays.dat.bak")));
+}
+
+TEST_F(ConfigFileTest, SaveIsRefusedWhenTheBakCannotBeWritten)
+{
+    const QString file = In("relays.dat");
+    PutFile(file, "broken\r\n");
+    EXPECT_EQ(Load(Path(file)), 106);
+    ASSERT_TRUE(QDir(dir_.path()).mkdir("relays.dat.bak"));  // in the way of the copy
+    EXPECT_EQ(Save(Path(file), Model()), 103);
+    EXPECT_EQ(FileBytes(file), "broken\r\n");
+    EXPECT_EQ(state_.PendingBackups.size(), 1u);
+
+    ASSERT_TRUE(QDir(dir_.path()).rmdir("relays.dat.bak"));
+    EXPECT_EQ(Save(Path(file), Model()), 0);
+    EXPECT_EQ(FileBytes(In("relays.dat.bak")), "broken\r\n");
+}
+
+TEST(FileAccessTest, FullDeviceGives101)
+{
+    QFile full("/dev/full");
+    if (!full.exists() || !full.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        GTEST_SKIP() << "no /dev/full";
+    try {
+        WriteAll(full, std::string(4096, 'x'));
+        FAIL() << "the write succeeded";
+    } catch (const IoError& e) {
+        EXPECT_EQ(e.Code(), 101);
+        EXPECT_EQ(e.Message(), "Zu wenig Speicherplatz");
+    }
+}
+
+TEST(FileAccessTest, PlatformErrorCodes)
+{
+    EXPECT_EQ(PlatformErrorCode(QFileDevice::ResourceError, true), 101);
+    EXPECT_EQ(PlatformErrorCode(QFileDevice::PermissionsError, false), 5);
+    EXPECT_EQ(PlatformErrorCode(QFileDevice::RenameError, true), 5);
+    EXPECT_EQ(PlatformErrorCode(QFileDevice::WriteError, true), 29);
+    EXPECT_EQ(PlatformErrorCode(QFileDevice::ReadError, false), 30);
+}
+
+}  // namespace
+}  // namespace tavoxa
