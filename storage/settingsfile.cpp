@@ -9,7 +9,6 @@ namespace tavoxa {
 namespace {
 
 constexpr char kEndOfFile = 26;  // Ctrl-Z
-constexpr size_t kNameTailLength = 100;
 
 class LineReader {
 public:
@@ -70,9 +69,10 @@ std::string WriteSettings(const SettingsFileContent& content)
 
 std::string StripDirectory(std::string name)
 {
-    for (size_t slash = name.find('\\'); slash != std::string::npos; slash = name.find('\\'))
-        name = name.substr(slash + 1, kNameTailLength);
-    return name;
+    // Everything after the last backslash, however long the folders before it: cutting each
+    // step to a fixed length could leave a fragment of a folder name in place of the file name.
+    const size_t slash = name.rfind('\\');
+    return slash == std::string::npos ? name : name.substr(slash + 1);
 }
 
 SettingsFileContent LoadSettingsFile(const std::string& path)

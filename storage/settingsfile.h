@@ -30,8 +30,7 @@ SettingsFileContent ReadSettings(std::string_view bytes);
 // the caller shortens it with StripDirectory first and keeps the shortened name.
 std::string WriteSettings(const SettingsFileContent& content);
 
-// Removes the directory part of a configuration file name: as long as the name contains a
-// backslash, it is replaced by at most 100 characters of what follows its first backslash.
+// Removes the directory part of a configuration file name: the text after its last backslash.
 // Only "\" counts as a separator, so a name with "/" is kept whole.
 std::string StripDirectory(std::string name);
 

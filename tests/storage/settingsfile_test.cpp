@@ -117,14 +117,12 @@ TEST(StripDirectoryTest, OnlyBackslashSeparates)
     EXPECT_EQ(StripDirectory(""), "");
 }
 
-TEST(StripDirectoryTest, KeepsAtMost100CharactersAfterEachBackslash)
+TEST(StripDirectoryTest, LongFolderNamesNeverCostTheFileName)
 {
-    const std::string tail(150, 'b');
-    EXPECT_EQ(StripDirectory("C:\\" + tail), std::string(100, 'b'));
-    // The cut comes first, so a backslash beyond the 100 characters is lost with the rest.
-    EXPECT_EQ(StripDirectory("C:\\" + std::string(100, 'd') + "\\name.dat"), std::string(100, 'd'));
-    EXPECT_EQ(StripDirectory("C:\\" + std::string(98, 'd') + "\\name.dat"), "n");
-    EXPECT_EQ(StripDirectory("C:\\" + std::string(91, 'd') + "\\name.dat"), "name.dat");
+    EXPECT_EQ(StripDirectory("C:\\" + std::string(150, 'b')), std::string(150, 'b'));
+    EXPECT_EQ(StripDirectory("C:\\" + std::string(100, 'd') + "\\name.dat"), "name.dat");
+    EXPECT_EQ(StripDirectory("C:\\" + std::string(98, 'd') + "\\name.dat"), "name.dat");
+    EXPECT_EQ(StripDirectory("C:\\" + std::string(300, 'd') + "\\" + std::string(120, 'n')), std::string(120, 'n'));
 }
 
 class SettingsFileTest : public ::testing::Test {
