@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cmath>
-#include <cstdio>
 #include <ctime>
 
 namespace tavoxa {
@@ -59,7 +58,10 @@ DayAndMs Split(double value)
     return s;
 }
 
-int64_t MillisecondsOfDay(double value) { return Split(value).ms; }
+int64_t MillisecondsOfDay(double value)
+{
+    return Split(value).ms;
+}
 
 }  // namespace
 
@@ -124,9 +126,15 @@ int DayOfWeek(double value)
     return static_cast<int>(((d + 6) % 7 + 7) % 7);
 }
 
-double DatePart(double value) { return std::trunc(value); }
+double DatePart(double value)
+{
+    return std::trunc(value);
+}
 
-double TimeOfDayPart(double value) { return std::fabs(value - std::trunc(value)); }
+double TimeOfDayPart(double value)
+{
+    return std::fabs(value - std::trunc(value));
+}
 
 int MillisecondOfDay(const LocalDateTime& t)
 {
@@ -135,10 +143,15 @@ int MillisecondOfDay(const LocalDateTime& t)
 
 std::string TimeText(double value)
 {
-    const int64_t ms = MillisecondsOfDay(value);
-    char text[16];
-    std::snprintf(text, sizeof text, "%02d:%02d:%02d", static_cast<int>(ms / 3600000),
-                  static_cast<int>(ms / 60000 % 60), static_cast<int>(ms / 1000 % 60));
+    // Formatted by hand: the second tick makes up to three of these per program and window.
+    const int64_t seconds = MillisecondsOfDay(value) / 1000;
+    const int parts[3] = {static_cast<int>(seconds / 3600), static_cast<int>(seconds / 60 % 60),
+                          static_cast<int>(seconds % 60)};
+    std::string text = "00:00:00";
+    for (int i = 0; i < 3; ++i) {
+        text[3 * i] = static_cast<char>('0' + parts[i] / 10);
+        text[3 * i + 1] = static_cast<char>('0' + parts[i] % 10);
+    }
     return text;
 }
 

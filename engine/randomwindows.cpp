@@ -13,7 +13,10 @@ constexpr int64_t kInt32Max = std::numeric_limits<int32_t>::max();
 
 // Countdowns run on below 0 after a switch-on; step them in unsigned arithmetic so even a
 // countdown left running for ages wraps instead of overflowing.
-int32_t CountDown(int32_t value) { return static_cast<int32_t>(static_cast<uint32_t>(value) - 1u); }
+int32_t CountDown(int32_t value)
+{
+    return static_cast<int32_t>(static_cast<uint32_t>(value) - 1u);
+}
 
 // A new cycle: off for d minute ticks (at least 2), then on for e (at least 1). "max." comes
 // unchecked from the editor or the file, so 3 * M and the sum are worked out in 64 bits and
@@ -26,7 +29,8 @@ void Roll(Model& m, int r, int w, RandomSource& random)
     const int32_t toOn = d > 1 ? d : 2;
     const int32_t e = random.Next(static_cast<int32_t>(maxMinutes));
     m.MinutesToOn(r, w) = toOn;
-    m.MinutesToOff(r, w) = static_cast<int32_t>(std::min<int64_t>(int64_t{toOn} + (e > 0 ? e : 1), kInt32Max));
+    m.MinutesToOff(r, w) =
+        static_cast<int32_t>(std::min<int64_t>(int64_t{toOn} + (e > 0 ? e : 1), kInt32Max));
 }
 
 // The start second itself is outside the window, the end second inside. A start at or after

@@ -9,6 +9,15 @@ namespace {
 constexpr int kTicksPerMinute = 60;
 }
 
+uint32_t RandomSeed(const LocalDateTime& t)
+{
+    // The milliseconds of the clock, counted across days: a seed from the time of day alone
+    // repeats every day once the tick is armed a few milliseconds past each second, and the
+    // presence simulation would then switch at the same times every day.
+    const auto day = static_cast<int64_t>(EncodeDate(t.year, t.month, t.day));
+    return static_cast<uint32_t>(day * 86400000 + MillisecondOfDay(t));
+}
+
 void SecondTick(Model& m, const Clock& clock, RandomSource& random)
 {
     // Every relay counts, whatever its mode; unsigned steps so a count left running for decades
@@ -36,7 +45,7 @@ void SecondTick(Model& m, const Clock& clock, RandomSource& random)
     RunTimerPrograms(m);
     RunClockControl(m);
     RunSecondsTimers(m);
-    RunRandomWindows(m, random, static_cast<uint32_t>(MillisecondOfDay(clock.Now())));
+    RunRandomWindows(m, random, RandomSeed(clock.Now()));
 }
 
 }  // namespace tavoxa

@@ -17,7 +17,9 @@ void SecondTick(Model& m, const Clock& clock, RandomSource& random);
 void RunTimerPrograms(Model& m);
 void RunClockControl(Model& m);
 void RunSecondsTimers(Model& m);
-// Reseeds `random` with `reseedMs` (the time of day in milliseconds) before anything else.
+// The reseed value of the random step: the clock's milliseconds, counted across days.
+uint32_t RandomSeed(const LocalDateTime& t);
+// Reseeds `random` with `reseedMs` (RandomSeed of the clock) before anything else.
 void RunRandomWindows(Model& m, RandomSource& random, uint32_t reseedMs);
 
 // The settings that stand when no configuration file can be read: all relays "Toggle",
