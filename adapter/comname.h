@@ -1,0 +1,13 @@
+// The COM port named by a port settings text such as "Com3:4800,N,8,1".
+#pragma once
+
+#include <string>
+
+namespace tavoxa {
+
+// The port number 1..8 of a settings text whose device name (the text before the colon) is COM1 to
+// COM8 in any case; 0 for every other name. The whole name counts: "COM12" is no port, rather
+// than being cut to COM1 and driving a port the status line does not show.
+int ComNumberFromSettings(const std::string& settings);
+
+}  // namespace tavoxa

@@ -1,0 +1,58 @@
+// The real serial port behind the serial-lines interface (QSerialPort for opening, locking and
+// configuring; the modem lines through the driver directly).
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "adapter/seriallines.h"
+
+class QSerialPort;
+
+namespace tavoxa {
+
+// Device behind COM1..COM8, "" for any other number.
+// Linux: COM1-COM4 are /dev/ttyS0-/dev/ttyS3 (built-in ports), COM5-COM8 /dev/ttyUSB0-/dev/ttyUSB3
+// (USB adapters). Windows: the native names COM1-COM8.
+std::string ComDeviceName(int comNumber);
+
+// Whether devicePath (symlinks resolved) is one of the active system consoles listed,
+// space-separated, in consoleListPath (kernel tty names such as "ttyS0" or "tty0 ttyS0").
+// Toggling a console's modem lines would disturb whoever is logged in on it.
+bool IsActiveConsole(const std::string& devicePath, const std::string& consoleListPath);
+
+class RSCOM : public SerialLines {
+public:
+    RSCOM();
+    explicit RSCOM(std::function<std::string(int comNumber)> deviceForCom,
+                   std::string consoleListPath = "/sys/class/tty/console/active");
+    ~RSCOM() override;
+    RSCOM(const RSCOM&) = delete;
+    RSCOM& operator=(const RSCOM&) = delete;
+
+    // 1 when the port named by the settings text (COM1..COM8, any case, e.g. "Com3:4800,N,8,1")
+    // could be opened, locked and configured; 0 otherwise, also for the active system console.
+    int ComOpen(const std::string& settings) override;
+    void ComClose() override;
+    // One driver call each; nothing happens without an open port.
+    void ComSetDtr(int on) override;
+    void ComSetRts(int on) override;
+    // 1 when CTS is on, and also when the modem lines cannot be read (no adapter can then be
+    // seen acknowledging, so the status shows "not connected").
+    int ComGetCts() override;
+
+    bool IsOpen() const { return port_ != nullptr; }
+    // Device path of the open port, "" while closed.
+    std::string OpenDevice() const { return openDevice_; }
+
+private:
+    bool ConfigureLines();
+
+    std::function<std::string(int)> deviceForCom_;
+    std::string consoleListPath_;
+    std::unique_ptr<QSerialPort> port_;
+    std::string openDevice_;
+};
+
+}  // namespace tavoxa

@@ -1,0 +1,82 @@
+// A relay board that needs no hardware: a PCF8574 model behind every COM port, driven by the same
+// serial-lines calls as the real port. Used by tavoxa-sim, the tests and the benchmarks.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "adapter/pcf8574.h"
+#include "adapter/seriallines.h"
+
+namespace tavoxa {
+
+// One recorded call on the serial lines.
+struct LineEvent {
+    enum Line : uint8_t { Dtr, Rts, Cts };
+    Line line = Dtr;
+    int level = 0;  // level set, or CTS as read
+    bool operator==(const LineEvent& o) const { return line == o.line && level == o.level; }
+};
+
+class SimulatedBoard : public SerialLines {
+public:
+    SimulatedBoard() = default;
+
+    // 1 for "COM1".."COM8" in any case (settings text like "Com3:4800,N,8,1"), 0 otherwise.
+    int ComOpen(const std::string& settings) override;
+    void ComClose() override;
+    void ComSetDtr(int on) override;
+    void ComSetRts(int on) override;
+    // The data wire while a port is open; 1 with no port, as a real port whose lines cannot be read.
+    int ComGetCts() override;
+
+    bool IsOpen() const { return comNumber_ != 0; }
+    int OpenComNumber() const { return comNumber_; }  // 0 while closed
+
+    // Every call counts, open port or not, so a test can prove that nothing touched the lines.
+    uint64_t DtrCalls() const { return dtrCalls_; }
+    uint64_t RtsCalls() const { return rtsCalls_; }
+    uint64_t CtsCalls() const { return ctsCalls_; }
+    uint64_t LineChanges() const { return dtrCalls_ + rtsCalls_; }
+    void ResetCounters();
+
+    // Waveform log of the calls made while a port is open; off by default.
+    void SetLineLogEnabled(bool on) { lineLogEnabled_ = on; }
+    const std::vector<LineEvent>& LineLog() const { return lineLog_; }
+    void ClearLineLog() { lineLog_.clear(); }
+
+    void SetK1Closed(bool closed) { chip_.SetContactClosed(1, closed); }
+    void SetK2Closed(bool closed) { chip_.SetContactClosed(2, closed); }
+    bool K1Closed() const { return chip_.ContactClosed(1); }
+    bool K2Closed() const { return chip_.ContactClosed(2); }
+    // The relay pins, bits 0..5 (1 = relay on).
+    uint8_t RelayPins() const { return static_cast<uint8_t>(chip_.Pins() & 0x3F); }
+
+    // Which chip type is fitted: 0x20 for a PCF8574, 0x38 for a PCF8574A.
+    void SetChipAddress(uint8_t address7) { chip_.SetAddress(address7); }
+    // A board that is unplugged or unpowered does not answer at all.
+    void SetAnswering(bool answering);
+
+    Pcf8574Model& Model() { return chip_; }
+    const Pcf8574Model& Model() const { return chip_; }
+
+    // Called whenever the latched pins change, e.g. to repaint the board window.
+    std::function<void()> OnPinsChanged;
+
+private:
+    void Drive();
+
+    Pcf8574Model chip_;
+    int comNumber_ = 0;
+    bool dtr_ = true;
+    bool rts_ = true;
+    uint64_t dtrCalls_ = 0;
+    uint64_t rtsCalls_ = 0;
+    uint64_t ctsCalls_ = 0;
+    bool lineLogEnabled_ = false;
+    std::vector<LineEvent> lineLog_;
+};
+
+}  // namespace tavoxa

@@ -1,0 +1,318 @@
+// The real port code on pseudo-terminals. Without help a pty answers no modem-line request; the
+// RscomFakeModem cases run as their own CTest entry with the fakemodem library preloaded, which
+// answers them from a PCF8574 model.
+#include "adapter/rscom.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "adapter/exchange.h"
+#include "fakemodem/fakemodem.h"
+
+namespace tavoxa {
+namespace {
+
+class Pty {
+public:
+    Pty()
+    {
+        master_ = posix_openpt(O_RDWR | O_NOCTTY);
+        if (master_ >= 0 && grantpt(master_) == 0 && unlockpt(master_) == 0) {
+            char name[128];
+            if (ptsname_r(master_, name, sizeof name) == 0) {
+                slave_ = name;
+            }
+        }
+    }
+    ~Pty()
+    {
+        if (master_ >= 0) {
+            close(master_);
+        }
+    }
+    bool Ok() const { return !slave_.empty(); }
+    const std::string& Slave() const { return slave_; }
+    // The kernel's name for it, as a console list would give it ("pts/3").
+    std::string KernelName() const { return slave_.substr(5); }
+
+private:
+    int master_ = -1;
+    std::string slave_;
+};
+
+class TempDir {
+public:
+    TempDir()
+    {
+        char pattern[] = "/tmp/tavoxa-rscom-XXXXXX";
+        if (mkdtemp(pattern) != nullptr) {
+            path_ = pattern;
+        }
+    }
+    ~TempDir()
+    {
+        for (const std::string& f : files_) {
+            std::remove(f.c_str());
+        }
+        rmdir(path_.c_str());
+    }
+    std::string File(const std::string& name, const std::string& content)
+    {
+        const std::string f = path_ + "/" + name;
+        std::ofstream(f) << content;
+        files_.push_back(f);
+        return f;
+    }
+    std::string Link(const std::string& name, const std::string& target)
+    {
+        const std::string f = path_ + "/" + name;
+        EXPECT_EQ(symlink(target.c_str(), f.c_str()), 0);
+        files_.push_back(f);
+        return f;
+    }
+    std::string Path(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+    std::vector<std::string> files_;
+};
+
+struct PtyPort {
+    PtyPort()
+        : consoles(tmp.File("console-active", "tty0\n")),
+          rs(
+              [this](int n) {
+                  lastAsked = n;
+                  return pty.Slave();
+              },
+              consoles)
+    {
+    }
+    Pty pty;
+    TempDir tmp;
+    std::string consoles;
+    int lastAsked = 0;
+    RSCOM rs;
+};
+
+TEST(Rscom, OpensAPseudoTerminalAndClosesIt)
+{
+    PtyPort p;
+    ASSERT_TRUE(p.pty.Ok());
+    EXPECT_EQ(p.rs.ComOpen("Com3:4800,N,8,1"), 1);
+    EXPECT_EQ(p.lastAsked, 3);
+    EXPECT_TRUE(p.rs.IsOpen());
+    EXPECT_EQ(p.rs.OpenDevice(), p.pty.Slave());
+    // A second open replaces the first: the port's lock is free again, or this one would fail.
+    EXPECT_EQ(p.rs.ComOpen("cOM5:4800,N,8,1"), 1);
+    EXPECT_EQ(p.lastAsked, 5);
+    p.rs.ComClose();
+    EXPECT_FALSE(p.rs.IsOpen());
+    EXPECT_EQ(p.rs.OpenDevice(), "");
+    p.rs.ComClose();  // closing twice is harmless
+}
+
+TEST(Rscom, HangUpOnCloseIsClearedSoClosingKeepsTheLines)
+{
+    PtyPort p;
+    ASSERT_TRUE(p.pty.Ok());
+    const int fd = open(p.pty.Slave().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    termios t{};
+    ASSERT_EQ(tcgetattr(fd, &t), 0);
+    t.c_cflag |= HUPCL | CRTSCTS;
+    t.c_iflag |= IXON | IXOFF;
+    ASSERT_EQ(tcsetattr(fd, TCSANOW, &t), 0);
+
+    ASSERT_EQ(p.rs.ComOpen("COM1:4800,N,8,1"), 1);
+    ASSERT_EQ(tcgetattr(fd, &t), 0);
+    EXPECT_EQ(t.c_cflag & HUPCL, 0u);
+    EXPECT_EQ(t.c_cflag & CRTSCTS, 0u);
+    EXPECT_EQ(t.c_iflag & (IXON | IXOFF), 0u);
+    p.rs.ComClose();
+    ASSERT_EQ(tcgetattr(fd, &t), 0);  // and nothing puts it back on close
+    EXPECT_EQ(t.c_cflag & HUPCL, 0u);
+    close(fd);
+}
+
+TEST(Rscom, UnreadableLinesGiveCtsHighSoTheAdapterIsNotConnected)
+{
+    PtyPort p;
+    ASSERT_TRUE(p.pty.Ok());
+    NoBusDelay delay;
+    I2cBus bus(p.rs, delay);
+    AdapterState a;
+    Model m;
+    a.PortSettings = BuildPortSettings("Com", 1);
+    ASSERT_TRUE(OpenAdapter(a, p.rs, bus));
+    EXPECT_EQ(p.rs.ComGetCts(), 1);
+    for (int i = 0; i < 4; ++i) {
+        const ExchangeResult r = ExchangeTick(a, m, bus);
+        EXPECT_EQ(r.PortStatus, "COM 1   Open");
+        EXPECT_EQ(r.AdapterStatus, "Adapter  not connected");
+    }
+    StopAdapter(a, p.rs);
+    EXPECT_FALSE(p.rs.IsOpen());
+    EXPECT_EQ(p.rs.ComGetCts(), 1);  // no port at all
+}
+
+TEST(Rscom, NeverOpensTheActiveConsole)
+{
+    PtyPort p;
+    ASSERT_TRUE(p.pty.Ok());
+    const std::string list = p.tmp.File("consoles", "tty0 " + p.pty.KernelName() + "\n");
+    EXPECT_TRUE(IsActiveConsole(p.pty.Slave(), list));
+    // Reached through a symlink, it is still the console.
+    const std::string link = p.tmp.Link("port-link", p.pty.Slave());
+    EXPECT_TRUE(IsActiveConsole(link, list));
+
+    RSCOM direct([&p](int) { return p.pty.Slave(); }, list);
+    EXPECT_EQ(direct.ComOpen("COM1:4800,N,8,1"), 0);
+    EXPECT_FALSE(direct.IsOpen());
+    RSCOM linked([&link](int) { return link; }, list);
+    EXPECT_EQ(linked.ComOpen("COM1:4800,N,8,1"), 0);
+
+    EXPECT_FALSE(IsActiveConsole(p.pty.Slave(), p.tmp.File("other", "tty0 ttyAMA9\n")));
+    EXPECT_FALSE(IsActiveConsole(p.pty.Slave(), p.tmp.Path("missing")));
+}
+
+TEST(Rscom, OnlyCom1ToCom8AreOpened)
+{
+    PtyPort p;
+    ASSERT_TRUE(p.pty.Ok());
+    for (const char* bad :
+         {"COM0:4800,N,8,1", "COM9:4800,N,8,1", "COM12:4800,N,8,1", "XYZ1:4800,N,8,1", ""}) {
+        EXPECT_EQ(p.rs.ComOpen(bad), 0) << bad;
+        EXPECT_FALSE(p.rs.IsOpen());
+    }
+    EXPECT_EQ(p.lastAsked, 0);  // no device was even looked up
+
+    RSCOM missing([&p](int) { return p.tmp.Path("no-such-device"); }, p.consoles);
+    EXPECT_EQ(missing.ComOpen("COM2:4800,N,8,1"), 0);
+    EXPECT_FALSE(missing.IsOpen());
+    missing.ComSetDtr(1);  // no port: nothing happens
+    EXPECT_EQ(missing.ComGetCts(), 1);
+}
+
+TEST(Rscom, EightDistinctDevicesForCom1ToCom8)
+{
+    std::set<std::string> names;
+    for (int n = 1; n <= 8; ++n) {
+        EXPECT_FALSE(ComDeviceName(n).empty()) << n;
+        names.insert(ComDeviceName(n));
+    }
+    EXPECT_EQ(names.size(), 8u);
+    EXPECT_EQ(ComDeviceName(0), "");
+    EXPECT_EQ(ComDeviceName(9), "");
+}
+
+// Resolved at run time, so the program also builds and runs without the preload.
+struct FakeModemApi {
+    FakeModemApi()
+    {
+        setContact = reinterpret_cast<tavoxa_fakemodem_set_contact_fn>(
+            dlsym(RTLD_DEFAULT, "tavoxa_fakemodem_set_contact"));
+        pins = reinterpret_cast<tavoxa_fakemodem_pins_fn>(dlsym(RTLD_DEFAULT, "tavoxa_fakemodem_pins"));
+        counts = reinterpret_cast<tavoxa_fakemodem_counts_fn>(dlsym(RTLD_DEFAULT, "tavoxa_fakemodem_counts"));
+        reset = reinterpret_cast<tavoxa_fakemodem_reset_fn>(dlsym(RTLD_DEFAULT, "tavoxa_fakemodem_reset"));
+        busLog =
+            reinterpret_cast<tavoxa_fakemodem_bus_log_fn>(dlsym(RTLD_DEFAULT, "tavoxa_fakemodem_bus_log"));
+    }
+    bool Loaded() const { return setContact && pins && counts && reset && busLog; }
+    std::vector<int> BusLog() const
+    {
+        std::vector<int> events(64);
+        const int n = busLog(events.data(), static_cast<int>(events.size()));
+        events.resize(static_cast<size_t>(n));
+        return events;
+    }
+    tavoxa_fakemodem_set_contact_fn setContact = nullptr;
+    tavoxa_fakemodem_pins_fn pins = nullptr;
+    tavoxa_fakemodem_counts_fn counts = nullptr;
+    tavoxa_fakemodem_reset_fn reset = nullptr;
+    tavoxa_fakemodem_bus_log_fn busLog = nullptr;
+};
+
+constexpr int kStart = 0;
+constexpr int kStop = 2 << 16;
+constexpr int Acked(int v)
+{
+    return (1 << 16) | (1 << 8) | v;
+}
+constexpr int NotAcked(int v)
+{
+    return (1 << 16) | v;
+}
+
+TEST(RscomFakeModem, WriteAndReadTransactionsThroughTheDriver)
+{
+    FakeModemApi modem;
+    if (!modem.Loaded()) {
+        // Its own CTest entry must not pass by skipping.
+        ASSERT_EQ(getenv("TAVOXA_FAKEMODEM_REQUIRED"), nullptr) << "fakemodem library not preloaded";
+        GTEST_SKIP() << "needs the fakemodem library preloaded (CTest entry adapter_rscom_fakemodem)";
+    }
+    PtyPort p;
+    ASSERT_TRUE(p.pty.Ok());
+    setenv(TAVOXA_FAKEMODEM_DEVICE_ENV, p.pty.Slave().c_str(), 1);
+
+    SteadyBusDelay delay;
+    I2cBus bus(p.rs, delay);
+    AdapterState a;
+    Model m;
+    a.PortSettings = BuildPortSettings("Com", 1);
+    ASSERT_TRUE(OpenAdapter(a, p.rs, bus));
+    SetRelay(m, 0);
+    SetRelay(m, 2);
+
+    modem.reset();
+    ExchangeTick(a, m, bus);  // write tick
+    long changes = 0;
+    long reads = 0;
+    modem.counts(&changes, &reads);
+    EXPECT_EQ(changes, 62);  // one driver call per line change and per CTS sample
+    EXPECT_EQ(reads, 2);
+    EXPECT_EQ(modem.pins(), 0xC5);
+    EXPECT_EQ(modem.BusLog(), (std::vector<int>{kStart, Acked(0x40), Acked(0xC5), kStop}));
+
+    modem.setContact(1, 1);  // K1 closed
+    modem.reset();
+    ExchangeResult r = ExchangeTick(a, m, bus);  // read tick
+    modem.counts(&changes, &reads);
+    EXPECT_EQ(changes, 72);
+    EXPECT_EQ(reads, 9);
+    EXPECT_EQ(modem.BusLog(), (std::vector<int>{kStart, Acked(0x41), NotAcked(0x45), kStop}));
+    EXPECT_EQ(r.AdapterStatus, "Adapter  connected");
+    EXPECT_EQ(a.InputBits, 0x40);
+    EXPECT_EQ(m.RelayBits, 0x45);
+
+    for (int i = 0; i < 14; ++i) {
+        r = ExchangeTick(a, m, bus);
+    }
+    EXPECT_TRUE(r.InputLampsChanged);
+    EXPECT_TRUE(a.K1Closed);
+    EXPECT_FALSE(a.K2Closed);
+    EXPECT_EQ(r.AdapterStatus, "Adapter  connected");
+
+    // Closing leaves the relays as they are: nothing is written on the way out.
+    modem.reset();
+    StopAdapter(a, p.rs);
+    modem.counts(&changes, &reads);
+    EXPECT_EQ(changes, 0);
+    EXPECT_EQ(modem.pins(), 0xC5);
+    modem.setContact(1, 0);
+    unsetenv(TAVOXA_FAKEMODEM_DEVICE_ENV);
+}
+
+}  // namespace
+}  // namespace tavoxa
