@@ -65,8 +65,14 @@ void RemoteClientDisconnect(RemoteSettings& remote, RemoteConnection& connection
 
 // Whether the second tick must close the server now. The caller closes it and then calls
 // RemoteCloseDone, which returns the state to Idle.
-inline bool RemoteCloseIsDue(const RemoteSettings& remote) { return remote.RemoteState == CloseDue; }
-inline void RemoteCloseDone(RemoteSettings& remote) { remote.RemoteState = Idle; }
+inline bool RemoteCloseIsDue(const RemoteSettings& remote)
+{
+    return remote.RemoteState == CloseDue;
+}
+inline void RemoteCloseDone(RemoteSettings& remote)
+{
+    remote.RemoteState = Idle;
+}
 
 // Remote switched off: with the lamp green the server stays open and the next message is
 // refused (returns false); with the lamp red the caller closes the server at once (returns true).

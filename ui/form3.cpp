@@ -1,0 +1,95 @@
+#include "ui/form3.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <algorithm>
+
+namespace tavoxa {
+namespace {
+
+// The stored texts are single-byte characters kept byte for byte (swcf.ini, the login
+// comparison), so they map to and from the fields one byte per character.
+QString FieldText(const std::string& bytes)
+{
+    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+std::string StoredText(const QString& text)
+{
+    return text.toLatin1().toStdString();
+}
+
+void SetBoldFont(QWidget* widget, int pixelHeight)
+{
+    QFont font = widget->font();
+    font.setBold(true);
+    font.setPixelSize(pixelHeight);
+    widget->setFont(font);
+}
+
+// A caption keeps its place and grows to its text, so a wider system font never cuts it off.
+void PlaceCaption(QLabel* label, int left, int top, int width, int height)
+{
+    const QSize text = label->sizeHint();
+    label->setGeometry(left, top, std::max(width, text.width()), std::max(height, text.height()));
+}
+
+}  // namespace
+
+TForm3::TForm3(RemoteSettings& remote, QWidget* parent) : QDialog(parent), remote_(remote)
+{
+    setObjectName("Form3");
+    setWindowTitle("IP Remote Config");
+    // A fixed frame with the close icon only.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint);
+    setFixedSize(237, 137);
+
+    // Created in tab order: Ok first, then port and password; the labels take no focus.
+    Button1 = new QPushButton("Ok", this);
+    Button1->setObjectName("Button1");
+    Button1->setGeometry(72, 96, 75, 25);
+    Button1->setDefault(true);
+    Button1->setAutoDefault(true);
+    SetBoldFont(Button1, 11);
+    connect(Button1, &QPushButton::clicked, this, &TForm3::Button1Click);
+
+    Edit1 = new QLineEdit(this);
+    Edit1->setObjectName("Edit1");
+    Edit1->setGeometry(88, 24, 89, 21);
+    SetBoldFont(Edit1, 11);
+
+    Edit2 = new QLineEdit(this);
+    Edit2->setObjectName("Edit2");
+    Edit2->setGeometry(88, 64, 89, 21);
+    Edit2->setEchoMode(QLineEdit::Normal);
+    SetBoldFont(Edit2, 11);
+
+    Label1 = new QLabel("Port ", this);
+    Label1->setObjectName("Label1");
+    SetBoldFont(Label1, 13);
+    PlaceCaption(Label1, 48, 28, 33, 16);
+
+    Label2 = new QLabel("Kennwort", this);
+    Label2->setObjectName("Label2");
+    SetBoldFont(Label2, 13);
+    PlaceCaption(Label2, 15, 66, 63, 16);
+
+    Button1->setFocus();
+}
+
+void TForm3::Refill()
+{
+    Edit1->setText(FieldText(remote_.RemotePort));
+    Edit2->setText(FieldText(remote_.RemotePassword));
+}
+
+void TForm3::Button1Click()
+{
+    remote_.RemotePort = StoredText(Edit1->text());
+    remote_.RemotePassword = StoredText(Edit2->text());
+    accept();
+}
+
+}  // namespace tavoxa
