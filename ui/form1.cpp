@@ -1,0 +1,685 @@
+#include "ui/form1.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDate>
+#include <QDateEdit>
+#include <QFontDatabase>
+#include <QFrame>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QTimeEdit>
+#include <QTimer>
+
+#include "engine/secondtick.h"
+#include "ui/errorreport.h"
+#include "ui/selector.h"
+
+namespace tavoxa {
+namespace {
+
+const QColor kMoneyGreen(0xC0, 0xDC, 0xC0);
+const QColor kAqua(0x00, 0xFF, 0xFF);
+const QColor kLime(0x00, 0xFF, 0x00);
+const QColor kBarBlue(0x00, 0x00, 0xFF);
+const QColor kYellow(0xFF, 0xFF, 0x00);
+const QColor kLampGreen(0x00, 0xFF, 0x00);
+const QColor kLampRed(0xFF, 0x00, 0x00);
+
+constexpr int kClientWidth = 665;
+constexpr int kClientHeight = 408;
+constexpr int kTopStripHeight = 32;
+
+// Columns of the relay rows, in Panel1's coordinates.
+constexpr int kStatusX = 8, kStatusW = 74;
+constexpr int kKeyX = 88, kKeyW = 24;
+constexpr int kModeX = 118, kModeW = 122;
+constexpr int kProgX = 246, kProgW = 42;
+constexpr int kDayX = 294, kDayW = 70;
+constexpr int kDateX = 370, kDateW = 98;
+constexpr int kStartX = 474, kStartW = 86;
+constexpr int kEndX = 566, kEndW = 86;
+constexpr int kHeaderY = 6;
+constexpr int kRowY = 28, kRowPitch = 30, kRowH = 24;
+// The seconds and random panels lie over the Prog..End columns.
+constexpr int kModePanelX = kProgX - 2;
+constexpr int kModePanelW = kEndX + kEndW + 2 - kModePanelX;
+constexpr int kModePanelH = kRowH + 4;
+constexpr int kLowerY = kRowY + 6 * kRowPitch + 14;
+
+int RowY(int relay)
+{
+    return kRowY + relay * kRowPitch;
+}
+
+QString Numbered(const char* prefix, int n)
+{
+    return QStringLiteral("%1%2").arg(QLatin1String(prefix)).arg(n);
+}
+
+void Paint(QWidget* widget, QPalette::ColorRole role, const QColor& colour)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(role, colour);
+    if (role == QPalette::Window) {
+        // Buttons, check boxes included, fill their background from the Button role.
+        palette.setColor(widget->backgroundRole(), colour);
+        widget->setAutoFillBackground(true);
+    }
+    widget->setPalette(palette);
+}
+
+// Lamps are recoloured from the 20 ms tick; an unchanged colour costs no repaint.
+void SetLampColour(QLabel* lamp, const QColor& colour)
+{
+    if (lamp->palette().color(QPalette::Window) != colour)
+        Paint(lamp, QPalette::Window, colour);
+}
+
+void SetTextIfChanged(QLabel* label, const std::string& text)
+{
+    const QString shown = QString::fromStdString(text);
+    if (label->text() != shown)
+        label->setText(shown);
+}
+
+QLabel* Caption(QWidget* parent, const QString& name, const QString& text, const QRect& geometry)
+{
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(name);
+    label->setGeometry(geometry);
+    return label;
+}
+
+QFrame* MakePanel(QWidget* parent, const QString& name, const QRect& geometry, const QColor& colour)
+{
+    auto* panel = new QFrame(parent);
+    panel->setObjectName(name);
+    panel->setGeometry(geometry);
+    Paint(panel, QPalette::Window, colour);
+    return panel;
+}
+
+Selector* MakeSelector(QWidget* parent, const QString& name, const QStringList& entries, int position,
+                       const QRect& geometry)
+{
+    auto* selector = new Selector(entries, parent);
+    selector->setObjectName(name);
+    selector->SetPosition(position);
+    selector->setGeometry(geometry);
+    Paint(selector, QPalette::Base, kAqua);
+    return selector;
+}
+
+QLineEdit* MakeEdit(QWidget* parent, const QString& name, const QString& text, const QRect& geometry)
+{
+    auto* edit = new QLineEdit(text, parent);
+    edit->setObjectName(name);
+    edit->setGeometry(geometry);
+    Paint(edit, QPalette::Base, kAqua);
+    return edit;
+}
+
+QTimeEdit* MakeTimePicker(QWidget* parent, int number, const QTime& time, const QRect& geometry)
+{
+    auto* picker = new QTimeEdit(time, parent);
+    picker->setObjectName(Numbered("DateTimePicker", number));
+    picker->setDisplayFormat(QStringLiteral("HH:mm:ss"));
+    picker->setGeometry(geometry);
+    Paint(picker, QPalette::Base, kAqua);
+    return picker;
+}
+
+// The locale's short date format, with the year in four digits so a picked date is never
+// mistaken for one of another century.
+QString ShortDateFormat()
+{
+    QString format = QLocale().dateFormat(QLocale::ShortFormat);
+    if (!format.contains(QLatin1String("yyyy")))
+        format.replace(QLatin1String("yy"), QLatin1String("yyyy"));
+    return format;
+}
+
+QStringList Entries(const char* const* names, int count)
+{
+    QStringList list;
+    for (int i = 0; i < count; ++i)
+        list << QString::fromUtf8(names[i]);
+    return list;
+}
+
+int64_t ClockSecond(const LocalDateTime& t)
+{
+    return static_cast<int64_t>(EncodeDate(t.year, t.month, t.day)) * 86400 + (t.hour * 60 + t.minute) * 60 +
+           t.second;
+}
+
+}  // namespace
+
+int SecondTickDelayMs(const LocalDateTime& now)
+{
+    int ms = now.millisecond;
+    if (ms < 0 || ms > 999)
+        ms = 0;
+    return 1000 - ms + kSecondTickLagMs;
+}
+
+TForm1::TForm1(SerialLines& lines, const Clock& clock, RandomSource& random, BusDelay& delay, QWidget* parent)
+    : QWidget(parent), lines_(lines), clock_(clock), random_(random), bus_(lines, delay)
+{
+    BuildWindow();
+    ConnectHandlers();
+
+    // Both ticks run from creation on; they fire once the event loop runs.
+    Timer1_->start();
+    ArmSecondTick(clock_.Now());
+
+    FormCreate();
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::BuildWindow()
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Tavoxa V4.1b"));
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+    setFixedSize(kClientWidth, kClientHeight);
+    QFont font(QStringLiteral("Sans Serif"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(11);
+    setFont(font);
+
+    BuildCommandButtons();
+
+    auto* panel1 =
+        MakePanel(this, QStringLiteral("Panel1"),
+                  QRect(0, kTopStripHeight, kClientWidth, kClientHeight - kTopStripHeight), kMoneyGreen);
+    panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    panel1->setLineWidth(2);
+    BuildRelayRows(panel1);
+    auto* bar =
+        MakePanel(panel1, QStringLiteral("Panel3"), QRect(4, kLowerY - 10, kClientWidth - 8, 4), kBarBlue);
+    bar->setFrameStyle(QFrame::NoFrame);
+    BuildLowerPart(panel1);
+
+    Timer1_ = new QTimer(this);
+    Timer1_->setObjectName(QStringLiteral("Timer1"));
+    Timer1_->setTimerType(Qt::PreciseTimer);
+    Timer1_->setInterval(20);
+    Timer2_ = new QTimer(this);
+    Timer2_->setObjectName(QStringLiteral("Timer2"));
+    Timer2_->setTimerType(Qt::PreciseTimer);
+    Timer2_->setSingleShot(true);
+
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+void TForm1::BuildCommandButtons()
+{
+    struct Command {
+        QPushButton** button;
+        int number;
+        const char* caption;
+        int width;
+    };
+    const Command commands[] = {{&Button13_, 13, "IP", 44},
+                                {&Button12_, 12, "Load", 60},
+                                {&Button11_, 11, "Save", 60},
+                                {&Button9_, 9, "RESET", 64},
+                                {&Button10_, 10, "Help", 60}};
+    int x = kClientWidth - 4;
+    for (const Command& c : commands)
+        x -= c.width + 4;
+    for (const Command& c : commands) {
+        x += 4;
+        auto* button = new QPushButton(QString::fromLatin1(c.caption), this);
+        button->setObjectName(Numbered("Button", c.number));
+        button->setGeometry(x, 4, c.width, kTopStripHeight - 8);
+        *c.button = button;
+        x += c.width;
+    }
+}
+
+void TForm1::BuildRelayRows(QWidget* panel)
+{
+    QFont headerFont = font();
+    headerFont.setBold(true);
+    headerFont.setPixelSize(12);
+    struct Header {
+        const char* text;
+        int x, width;
+    };
+    const Header headers[] = {{"Status", kStatusX, kStatusW}, {"Key", kKeyX - 2, kKeyW + 6},
+                              {"Mode", kModeX, kModeW},       {"Prog", kProgX, kProgW},
+                              {"Day", kDayX, kDayW},          {"Date", kDateX, kDateW},
+                              {"Start", kStartX, kStartW},    {"End", kEndX, kEndW}};
+    // Label12 heads the lamp column; the other captions of the window follow from Label14 on.
+    int captionNumber = 12;
+    auto nextCaption = [&captionNumber] {
+        const int n = captionNumber;
+        captionNumber = captionNumber == 12 ? 14 : captionNumber + 1;
+        return Numbered("Label", n);
+    };
+    for (const Header& h : headers) {
+        QLabel* label =
+            Caption(panel, nextCaption(), QString::fromLatin1(h.text), QRect(h.x, kHeaderY, h.width, 18));
+        label->setFont(headerFont);
+    }
+
+    QFont lampFont = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    lampFont.setBold(true);
+    lampFont.setPixelSize(14);
+    const QTime now = QTime(0, 0).addMSecs(MillisecondOfDay(clock_.Now()));
+    const QDate today = [this] {
+        const LocalDateTime t = clock_.Now();
+        return QDate(t.year, t.month, t.day);
+    }();
+    const QStringList programs{"1", "2", "3", "4", "5", "6"};
+    const QStringList windows{"1", "2", "3"};
+    const QStringList days = Entries(kDayCodeNames.data(), static_cast<int>(kDayCodeNames.size()));
+
+    for (int r = 0; r < kRelayCount; ++r) {
+        const int n = r + 1;
+        const int y = RowY(r);
+
+        auto* lamp = Caption(panel, Numbered("Label", n),
+                             r < 5 ? QStringLiteral(" REL %1 ").arg(n) : QStringLiteral("REL 6"),
+                             QRect(kStatusX, y, kStatusW, kRowH));
+        lamp->setFont(lampFont);
+        lamp->setAlignment(Qt::AlignCenter);
+        Paint(lamp, QPalette::Window, kLampRed);
+        relayLamp_[r] = lamp;
+
+        auto* toggle = new QPushButton(QStringLiteral("T"), panel);
+        toggle->setObjectName(Numbered("Button", n));
+        toggle->setGeometry(kKeyX, y, kKeyW, kRowH);
+        toggleButton_[r] = toggle;
+
+        // Only relay 6 drives a slave clock.
+        const int modeCount = r == 5 ? 11 : 10;
+        modeSelector_[r] = MakeSelector(panel, Numbered("ComboBox", n), Entries(kModeNames.data(), modeCount),
+                                        0, QRect(kModeX, y, kModeW, kRowH));
+        programSelector_[r] =
+            MakeSelector(panel, Numbered("ComboBox", 6 + n), programs, 0, QRect(kProgX, y, kProgW, kRowH));
+        daySelector_[r] = MakeSelector(panel, Numbered("ComboBox", 12 + n), days, DayEveryDay,
+                                       QRect(kDayX, y, kDayW, kRowH));
+
+        auto* date = new QDateEdit(today, panel);
+        date->setObjectName(Numbered("DateTimePicker", n));
+        date->setDisplayFormat(ShortDateFormat());
+        date->setCalendarPopup(true);
+        date->setDateRange(QDate(100, 1, 1), QDate(9999, 12, 31));
+        date->setGeometry(kDateX, y, kDateW, kRowH);
+        Paint(date, QPalette::Base, kAqua);
+        datePicker_[r] = date;
+        startPicker_[r] = MakeTimePicker(panel, 6 + n, now, QRect(kStartX, y, kStartW, kRowH));
+        endPicker_[r] = MakeTimePicker(panel, 12 + n, now, QRect(kEndX, y, kEndW, kRowH));
+    }
+
+    // The mode panels come last so that they lie over the program columns.
+    for (int r = 0; r < kRelayCount; ++r) {
+        const int n = r + 1;
+        const QRect place(kModePanelX, RowY(r) - 2, kModePanelW, kModePanelH);
+        QFrame* seconds = MakePanel(panel, Numbered("Panel", 3 + n), place, kMoneyGreen);
+        secondsPanel_[r] = seconds;
+        const int cy = 2;
+        auto* repeat = new QCheckBox(QStringLiteral("Repeat"), seconds);
+        repeat->setObjectName(Numbered("CheckBox", n));
+        repeat->setGeometry(4, cy, 66, kRowH);
+        repeatBox_[r] = repeat;
+        Caption(seconds, nextCaption(), QStringLiteral("start after"), QRect(76, cy, 62, kRowH));
+        startEdit_[r] =
+            MakeEdit(seconds, Numbered("Edit", 2 * n - 1), QStringLiteral("0"), QRect(140, cy, 56, kRowH));
+        Caption(seconds, nextCaption(), QStringLiteral("sec"), QRect(200, cy, 24, kRowH));
+        Caption(seconds, nextCaption(), QStringLiteral("end after"), QRect(236, cy, 56, kRowH));
+        endEdit_[r] =
+            MakeEdit(seconds, Numbered("Edit", 2 * n), QStringLiteral("0"), QRect(294, cy, 56, kRowH));
+        Caption(seconds, nextCaption(), QStringLiteral("sec"), QRect(354, cy, 24, kRowH));
+
+        // Relays 2..6 carry the random panel inside their seconds panel, covering it; relay 1
+        // has the two side by side in the same place.
+        QFrame* random = r == 0 ? MakePanel(panel, QStringLiteral("Panel10"), place, kMoneyGreen)
+                                : MakePanel(seconds, Numbered("Panel", 9 + n),
+                                            QRect(0, 0, kModePanelW, kModePanelH), kMoneyGreen);
+        randomPanel_[r] = random;
+        const int left = kProgX - kModePanelX;
+        windowSelector_[r] =
+            MakeSelector(random, Numbered("ComboBox", 19 + n), windows, 0, QRect(left, cy, kProgW, kRowH));
+        Caption(random, nextCaption(), QStringLiteral("max."), QRect(left + kProgW + 8, cy, 30, kRowH));
+        maxEdit_[r] = MakeEdit(random, Numbered("Edit", 12 + n), QStringLiteral("10"),
+                               QRect(left + kProgW + 40, cy, 56, kRowH));
+        Caption(random, nextCaption(), QStringLiteral("min"), QRect(left + kProgW + 100, cy, 26, kRowH));
+        windowStartPicker_[r] =
+            MakeTimePicker(random, 17 + 2 * n, now, QRect(kStartX - kModePanelX, cy, kStartW, kRowH));
+        windowEndPicker_[r] =
+            MakeTimePicker(random, 18 + 2 * n, now, QRect(kEndX - kModePanelX, cy, kEndW, kRowH));
+    }
+    secondsPanel_[0]->hide();
+}
+
+void TForm1::BuildLowerPart(QWidget* panel)
+{
+    const int y = kLowerY;
+    const int height = kClientHeight - kTopStripHeight - y - 8;
+    QFont lampFont = font();
+    lampFont.setBold(true);
+    lampFont.setPixelSize(14);
+
+    auto* inputs = new QGroupBox(QStringLiteral("Input Channel"), panel);
+    inputs->setObjectName(QStringLiteral("GroupBox1"));
+    inputs->setGeometry(8, y, 150, height);
+    // The inputs show the active-caption colour until they have read stable once.
+    const QColor unknown = QGuiApplication::palette().color(QPalette::Active, QPalette::Highlight);
+    Label7_ = Caption(inputs, QStringLiteral("Label7"), QStringLiteral("K1"), QRect(12, 30, 58, 52));
+    Label8_ = Caption(inputs, QStringLiteral("Label8"), QStringLiteral("K2"), QRect(80, 30, 58, 52));
+    for (QLabel* lamp : {Label7_, Label8_}) {
+        lamp->setFont(lampFont);
+        lamp->setAlignment(Qt::AlignCenter);
+        Paint(lamp, QPalette::Window, unknown);
+    }
+
+    RadioGroup1_ = new QGroupBox(QStringLiteral("I2C Chip"), panel);
+    RadioGroup1_->setObjectName(QStringLiteral("RadioGroup1"));
+    RadioGroup1_->setGeometry(166, y, 130, 78);
+    auto* chipGroup = new QButtonGroup(RadioGroup1_);
+    const char* chips[] = {"PCF 8574", "PCF 8574 A"};
+    for (int i = 0; i < 2; ++i) {
+        auto* item = new QRadioButton(QString::fromLatin1(chips[i]), RadioGroup1_);
+        item->setObjectName(QStringLiteral("RadioGroup1Item%1").arg(i));
+        item->setGeometry(12, 24 + i * 24, 110, 20);
+        chipGroup->addButton(item, i);
+        chipItem_[i] = item;
+    }
+    chipItem_[0]->setChecked(true);
+
+    CheckBox7_ = new QCheckBox(QStringLiteral("Remote"), panel);
+    CheckBox7_->setObjectName(QStringLiteral("CheckBox7"));
+    CheckBox7_->setGeometry(166, y + 90, 80, 22);
+    Paint(CheckBox7_, QPalette::Window, kYellow);
+    Label58_ = Caption(panel, QStringLiteral("Label58"), QString(), QRect(256, y + 93, 16, 16));
+    Label58_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    Paint(Label58_, QPalette::Window, kLampRed);
+
+    auto* com = new QGroupBox(QStringLiteral("COM Port"), panel);
+    com->setObjectName(QStringLiteral("GroupBox2"));
+    com->setGeometry(304, y, 130, height);
+    QStringList ports;
+    for (int n = 1; n <= 8; ++n)
+        ports << QStringLiteral("COM  %1").arg(n);
+    ComboBox19_ = MakeSelector(com, QStringLiteral("ComboBox19"), ports, 0, QRect(10, 24, 110, 24));
+    ComboBox19_->setToolTip(
+        QStringLiteral("COM1 - COM4: /dev/ttyS0 - /dev/ttyS3\nCOM5 - COM8: /dev/ttyUSB0 - /dev/ttyUSB3"));
+    Button7_ = new QPushButton(QStringLiteral("START"), com);
+    Button7_->setObjectName(QStringLiteral("Button7"));
+    Button7_->setGeometry(10, 58, 110, 26);
+    Button8_ = new QPushButton(QStringLiteral("STOP"), com);
+    Button8_->setObjectName(QStringLiteral("Button8"));
+    Button8_->setGeometry(10, 90, 110, 26);
+
+    QFrame* status = MakePanel(panel, QStringLiteral("Panel2"), QRect(442, y, 210, height), kLime);
+    status->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    QFont statusFont = font();
+    statusFont.setBold(true);
+    statusFont.setPixelSize(12);
+    const char* lines[] = {"Label10", "Label11", "Label9", "Label13"};
+    QLabel** targets[] = {&Label10_, &Label11_, &Label9_, &Label13_};
+    for (int i = 0; i < 4; ++i) {
+        QLabel* label = Caption(status, QString::fromLatin1(lines[i]), QStringLiteral("-"),
+                                QRect(10, 8 + i * ((height - 16) / 4), 190, 22));
+        label->setFont(statusFont);
+        *targets[i] = label;
+    }
+}
+
+template <typename Handler>
+auto TForm1::Reported(Handler handler)
+{
+    return [this, handler] { RunReported(this, handler); };
+}
+
+void TForm1::ConnectHandlers()
+{
+    using RepeatClick = void (TForm1::*)();
+    const RepeatClick repeatClicks[kRelayCount] = {&TForm1::CheckBox1Click, &TForm1::CheckBx2Click,
+                                                   &TForm1::CheckBox3Click, &TForm1::CheckBox4Click,
+                                                   &TForm1::CheckBox5Click, &TForm1::CheckBox6Click};
+    // Selectors answer the user only (UserChanged), pickers are blocked while the view refresh
+    // sets them; edits and the Repeat boxes run their handlers on every change, so a refresh
+    // writes their (equal) values back.
+    for (int r = 0; r < kRelayCount; ++r) {
+        connect(toggleButton_[r], &QPushButton::clicked, this, Reported([this, r] { ToggleButtonClick(r); }));
+        connect(modeSelector_[r], &Selector::UserChanged, this,
+                Reported([this, r] { ModeSelectorChange(r); }));
+        connect(programSelector_[r], &Selector::UserChanged, this,
+                Reported([this, r] { ProgramSelectorChange(r); }));
+        connect(daySelector_[r], &Selector::UserChanged, this, Reported([this, r] { DaySelectorChange(r); }));
+        connect(datePicker_[r], &QDateEdit::dateChanged, this, Reported([this, r] { DatePickerChange(r); }));
+        connect(startPicker_[r], &QTimeEdit::timeChanged, this,
+                Reported([this, r] { StartPickerChange(r); }));
+        connect(endPicker_[r], &QTimeEdit::timeChanged, this, Reported([this, r] { EndPickerChange(r); }));
+        const RepeatClick click = repeatClicks[r];
+        connect(repeatBox_[r], &QCheckBox::toggled, this, Reported([this, click] { (this->*click)(); }));
+        connect(startEdit_[r], &QLineEdit::textChanged, this,
+                Reported([this, r] { SecondsEditChange(r, false); }));
+        connect(endEdit_[r], &QLineEdit::textChanged, this,
+                Reported([this, r] { SecondsEditChange(r, true); }));
+        connect(windowSelector_[r], &Selector::UserChanged, this,
+                Reported([this, r] { WindowSelectorChange(r); }));
+        connect(maxEdit_[r], &QLineEdit::textChanged, this, Reported([this, r] { MaxEditChange(r); }));
+        connect(windowStartPicker_[r], &QTimeEdit::timeChanged, this,
+                Reported([this, r] { WindowPickerChange(r, false); }));
+        connect(windowEndPicker_[r], &QTimeEdit::timeChanged, this,
+                Reported([this, r] { WindowPickerChange(r, true); }));
+    }
+
+    connect(Button7_, &QPushButton::clicked, this, Reported([this] { Button7Click(); }));
+    connect(Button8_, &QPushButton::clicked, this, Reported([this] { Button8Click(); }));
+    connect(Button9_, &QPushButton::clicked, this, Reported([this] { Button9Click(); }));
+    connect(Button10_, &QPushButton::clicked, this, Reported([this] { Button10Click(); }));
+    connect(Button11_, &QPushButton::clicked, this, Reported([this] { Button11Click(); }));
+    connect(Button12_, &QPushButton::clicked, this, Reported([this] { Button12Click(); }));
+    connect(Button13_, &QPushButton::clicked, this, Reported([this] { Button13Click(); }));
+    connect(ComboBox19_, &Selector::UserChanged, this,
+            Reported([this] { ComboBox19Change(ComboBox19_->Position()); }));
+    // A change of the chosen chip item runs the handler, also when a configuration load sets it.
+    for (int i = 0; i < 2; ++i) {
+        connect(chipItem_[i], &QRadioButton::toggled, this, [this, i](bool checked) {
+            if (checked)
+                RunReported(this, [this, i] { RadioGroup1Click(i); });
+        });
+    }
+    connect(CheckBox7_, &QCheckBox::toggled, this, Reported([this] { CheckBox7Click(); }));
+
+    connect(Timer1_, &QTimer::timeout, this, Reported([this] { Timer1Timer(); }));
+    connect(Timer2_, &QTimer::timeout, this, Reported([this] { Timer2Timer(); }));
+}
+
+void TForm1::FormCreate()
+{
+    InitRemoteState();
+    adapter_.ComNumber = 1;
+    adapter_.ChipAddress = 0x20;
+    // An error from the files skips the rest of the start-up: the program then runs with the
+    // model as far as it was read and no port, until a port is chosen and START pressed.
+    RunReported(this, [this] {
+        LoadSettingsFile();
+        LoadConfiguration();
+        adapter_.DebounceCount = 0;
+        model_.MinuteCounter = 0;
+        model_.MinuteTick = false;
+        adapter_.PortSettings = BuildPortSettings("Com", adapter_.ComNumber);
+        OpenAdapterStep();
+        // Counts are never restored from a file: every seconds timer waits for RESET or START.
+        for (int r = 0; r < kRelayCount; ++r) {
+            model_.SecondsTimer[r].SecondCount = -1;
+            for (int w = 0; w < kWindowCount; ++w)
+                model_.MinutesToOff(r, w) = 0;
+        }
+    });
+}
+
+QLabel* TForm1::Lamp(int index) const
+{
+    if (index >= 0 && index < kRelayCount)
+        return relayLamp_[index];
+    if (index == 6)
+        return Label7_;
+    if (index == 7)
+        return Label8_;
+    return nullptr;
+}
+
+void TForm1::ShowRemoteLamp(bool connected)
+{
+    SetLampColour(Label58_, connected ? kLampGreen : kLampRed);
+}
+
+void TForm1::ShowAdapterSettings()
+{
+    ComboBox19_->SetPosition(adapter_.ComNumber - 1);
+    chipItem_[adapter_.ChipAddress == 0x20 ? 0 : 1]->setChecked(true);
+}
+
+void TForm1::OpenAdapterStep()
+{
+    if (OpenAdapter(adapter_, lines_, bus_))
+        LockPortControls(true);
+}
+
+void TForm1::LockPortControls(bool running)
+{
+    // Port, chip type and configuration files change only while the exchange is stopped.
+    for (QWidget* control :
+         std::initializer_list<QWidget*>{RadioGroup1_, ComboBox19_, Button7_, Button11_, Button12_})
+        control->setEnabled(!running);
+    Button8_->setEnabled(running);
+}
+
+void TForm1::Button7Click()
+{
+    StartSeconds(model_);
+    OpenAdapterStep();
+}
+
+void TForm1::Button8Click()
+{
+    StopAdapter(adapter_, lines_);
+    LockPortControls(false);
+}
+
+void TForm1::Button9Click()
+{
+    ResetSwitching(model_);
+}
+
+void TForm1::ComboBox19Change(int itemIndex)
+{
+    SelectComPort(adapter_, itemIndex);
+}
+
+void TForm1::RadioGroup1Click(int item)
+{
+    SelectChip(adapter_, item);
+}
+
+void TForm1::ToggleButtonClick(int relay)
+{
+    ToggleRelay(model_, relay);
+}
+
+void TForm1::ModeSelectorChange(int relay)
+{
+    // Neither the relay nor its counters change with the mode.
+    model_.RelayMode(relay) = modeSelector_[relay]->Position();
+    RefreshView();
+}
+
+void TForm1::Timer1Timer()
+{
+    const ExchangeResult result = ExchangeTick(adapter_, model_, bus_);
+    SetTextIfChanged(Label9_, result.PortStatus);
+    SetTextIfChanged(Label13_, result.AdapterStatus);
+    if (result.RelayLampsChanged)
+        ShowRelayLamps();
+    if (result.InputLampsChanged)
+        ShowInputLamps();
+}
+
+void TForm1::ShowRelayLamps()
+{
+    for (int r = 0; r < kRelayCount; ++r)
+        SetLampColour(relayLamp_[r], RelayIsOn(model_, r) ? kLampGreen : kLampRed);
+}
+
+void TForm1::ShowInputLamps()
+{
+    SetLampColour(Label7_, adapter_.K1Closed ? kLampGreen : kLampRed);
+    SetLampColour(Label8_, adapter_.K2Closed ? kLampGreen : kLampRed);
+}
+
+void TForm1::ArmSecondTick(const LocalDateTime& now)
+{
+    Timer2_->start(SecondTickDelayMs(now));
+}
+
+void TForm1::Timer2Timer()
+{
+    // Timer intervals drift against the clock; arming each tick anew for just past the next
+    // full second gives every second of the clock its tick, so no exact-second event is lost.
+    const LocalDateTime now = clock_.Now();
+    ArmSecondTick(now);
+    const int64_t second = ClockSecond(now);
+    if (second == lastTickSecond_)
+        return;  // woke before the full second: this second has had its tick
+    lastTickSecond_ = second;
+
+    SecondTick(model_, clock_, random_);
+    ShowClockSample();
+    RemoteCloseStep();
+}
+
+void TForm1::ShowClockSample()
+{
+    const LocalDateTime date = FromDateTime(model_.NowDate);
+    Label10_->setText(QString::fromStdString(model_.DayName) + QStringLiteral(" ,  ") +
+                      QLocale().toString(QDate(date.year, date.month, date.day), QLocale::ShortFormat));
+    Label11_->setText(QString::fromStdString(TimeText(model_.NowTime)));
+}
+
+void TForm1::closeEvent(QCloseEvent* event)
+{
+    ReleasePortForExit(adapter_, lines_);
+    const bool closed = RunReported(this, [this] {
+        SaveConfiguration();
+        SaveSettingsFile();
+        DestroyRemoteServer();
+    });
+    if (!closed) {
+        // Nothing is lost: the window stays and the user can save elsewhere or retry.
+        event->ignore();
+        return;
+    }
+    Timer1_->stop();
+    Timer2_->stop();
+    event->accept();
+}
+
+bool TForm1::event(QEvent* event)
+{
+    if (event->type() == QEvent::WindowActivate)
+        RunReported(this, [this] { FormActivate(); });
+    return QWidget::event(event);
+}
+
+}  // namespace tavoxa
