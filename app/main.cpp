@@ -18,6 +18,8 @@
 #include "engine/clock.h"
 #include "engine/random.h"
 #include "ui/form1.h"
+#include "ui/form2.h"
+#include "ui/form3.h"
 #ifdef TAVOXA_SIMULATED
 #include "adapter/simboard.h"
 #include "ui/boardwindow.h"
@@ -88,6 +90,10 @@ int main(int argc, char** argv)
 #endif
 
     tavoxa::TForm1 form1(lines, clock, random, delay);
+    tavoxa::TForm2 form2(&form1);
+    tavoxa::TForm3 form3(form1.remote(), &form1);
+    form1.SetHelpWindow(&form2);
+    form1.SetRemoteDialog(&form3);
     InstallStopSignals(&form1);
     form1.show();
 #ifdef TAVOXA_SIMULATED

@@ -19,6 +19,7 @@
 #include <QTimer>
 
 #include "engine/secondtick.h"
+#include "remote/remoteserver.h"
 #include "ui/errorreport.h"
 #include "ui/selector.h"
 
@@ -175,6 +176,9 @@ TForm1::TForm1(SerialLines& lines, const Clock& clock, RandomSource& random, Bus
     : QWidget(parent), lines_(lines), clock_(clock), random_(random), bus_(lines, delay)
 {
     BuildWindow();
+    BuildFileDialogs();
+    server_ = std::make_unique<RemoteServer>(remote_, model_);
+    connect(server_.get(), &RemoteServer::LampChanged, this, [this](bool green) { ShowRemoteLamp(green); });
     ConnectHandlers();
 
     // Both ticks run from creation on; they fire once the event loop runs.
@@ -184,7 +188,11 @@ TForm1::TForm1(SerialLines& lines, const Clock& clock, RandomSource& random, Bus
     FormCreate();
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1()
+{
+    // The server goes first: its connections must not report to a half-destroyed window.
+    server_.reset();
+}
 
 void TForm1::BuildWindow()
 {

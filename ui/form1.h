@@ -11,14 +11,20 @@
 #include <cstdint>
 #include <limits>
 
+#include <memory>
+#include <string>
+
 #include "adapter/exchange.h"
 #include "adapter/i2c.h"
 #include "engine/clock.h"
 #include "engine/model.h"
 #include "engine/random.h"
+#include "remote/protocol.h"
+#include "storage/configfile.h"
 
 class QCheckBox;
 class QCloseEvent;
+class QFileDialog;
 class QDateEdit;
 class QFrame;
 class QGroupBox;
@@ -31,7 +37,10 @@ class QTimer;
 
 namespace tavoxa {
 
+class RemoteServer;
 class Selector;
+class TForm2;
+class TForm3;
 
 // How far past the full second the second tick is armed: enough to be on the right side of the
 // second even when the timer or the clock jitters by a few milliseconds.
@@ -53,6 +62,15 @@ public:
     AdapterState& adapter() { return adapter_; }
     const AdapterState& adapter() const { return adapter_; }
     I2cBus& bus() { return bus_; }
+    RemoteSettings& remote() { return remote_; }
+    RemoteServer& server() { return *server_; }
+    // ConfigFileName: the current configuration file.
+    const std::string& configFileName() const { return ConfigFileName_; }
+    void setConfigFileName(const std::string& name) { ConfigFileName_ = name; }
+
+    // The help window and the IP dialog are created after the main window.
+    void SetHelpWindow(TForm2* help) { help_ = help; }
+    void SetRemoteDialog(TForm3* dialog) { form3_ = dialog; }
 
     // Lamps Label1..Label8 (index 0..7: relays 1..6, K1, K2), whose captions the settings file
     // replaces; CheckBox7 "Remote".
@@ -117,6 +135,9 @@ public:
     virtual void Button12Click();        // Load
     virtual void Button13Click();        // IP
     virtual void CheckBox7Click();       // Remote switched
+
+    // Shows OpenDialog1 or SaveDialog1 and gives the full path picked, empty when cancelled.
+    virtual QString AskFileName(QFileDialog* dialog);
 
 protected:
     // FormClose: port released, configuration and settings saved, server destroyed. A failing
@@ -195,6 +216,19 @@ private:
     QCheckBox* CheckBox7_ = nullptr;  // Remote
     QTimer* Timer1_ = nullptr;
     QTimer* Timer2_ = nullptr;
+    QFileDialog* OpenDialog1_ = nullptr;
+    QFileDialog* SaveDialog1_ = nullptr;
+
+    // Files and remote.
+    void BuildFileDialogs();
+    std::string ConfigFileName_;
+    StorageState storage_;
+    // Lines 4..11 of swcf.ini as read: the names have no editor, so they go back unchanged.
+    std::array<std::string, 8> names_{};
+    RemoteSettings remote_;
+    std::unique_ptr<RemoteServer> server_;  // ServerSocket1
+    TForm2* help_ = nullptr;
+    TForm3* form3_ = nullptr;
 };
 
 }  // namespace tavoxa
