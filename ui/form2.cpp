@@ -45,6 +45,7 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent)
     font.setPointSize(10);
     memo->setFont(font);
     memo->setStyleSheet("QPlainTextEdit { background-color: #800000; color: #FFFFFF; }");
+    memo->setTabStopDistance(120);
     memo->setPlainText(HelpText());
 
     FreewareLabel(this, "Label1", "#FF0000", 40, 368);

@@ -39,6 +39,7 @@ TEST(HelpWindow, TextHasTitleAndEveryHeadingInOrder)
     const QString firstLine = text.section('\n', 0, 0);
     EXPECT_TRUE(firstLine.startsWith("*"));
     EXPECT_TRUE(text.section('\n', 0, 5).contains("Version 4.1b"));
+    EXPECT_TRUE(firstLine.endsWith("*"));
     EXPECT_TRUE(text.section('\n', 0, 5).contains("T A V O X A"));
     EXPECT_TRUE(text.contains("swcf.dat"));
     const char* headings[] = {

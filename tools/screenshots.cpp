@@ -1,0 +1,100 @@
+// Takes the README's pictures: the main window, the help window, the IP dialog and the board
+// window of the simulated program, each saved as a PNG in the folder given as argument.
+// Run it under Xvfb (tools/screenshots.sh) so the windows are drawn by a real X server.
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QPixmap>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cstdio>
+
+#include "adapter/i2c.h"
+#include "adapter/simboard.h"
+#include "engine/clock.h"
+#include "engine/random.h"
+#include "storage/configfile.h"
+#include "ui/boardwindow.h"
+#include "ui/form1.h"
+#include "ui/form2.h"
+#include "ui/form3.h"
+
+namespace {
+
+// A sample set-up: names in swcf.ini and a configuration with several modes in use.
+void WriteSample(const QString& dir)
+{
+    using namespace tavoxa;
+    Model m;
+    m.RelayMode(0) = ModeToggle;
+    m.RelayMode(1) = ModeTimer;
+    m.DayCode(1, 0) = DayMonToFri;
+    m.ProgramStart(1, 0) = EncodeTime(6, 30, 0);
+    m.ProgramEnd(1, 0) = EncodeTime(7, 45, 0);
+    m.RelayMode(2) = ModeIfK1;
+    m.RelayMode(3) = ModeSecondsTimer;
+    m.SecondsTimer[3] = {1, 30, 60, 0};
+    m.RelayMode(4) = ModeRandom;
+    m.WindowMaxMinutes(4, 0) = 10;
+    m.WindowStart(4, 0) = EncodeTime(18, 0, 0);
+    m.WindowEnd(4, 0) = EncodeTime(23, 0, 0);
+    m.RelayMode(5) = ModeClock;
+    QFile config(dir + "/haus.dat");
+    if (config.open(QIODevice::WriteOnly))
+        config.write(QByteArray::fromStdString(WriteConfiguration(m, 1, 0x20)));
+    QFile settings(dir + "/swcf.ini");
+    if (settings.open(QIODevice::WriteOnly))
+        settings.write("haus.dat\r\n\r\n26535\r\nLicht\r\nPumpe\r\nTor\r\nBlink\r\nHaus\r\nUhr\r\nT\xc3\xbcr\r\n"
+                       "Fenst\r\n0\r\n");
+}
+
+void Save(QWidget& w, const QString& path)
+{
+    if (!w.grab().save(path))
+        std::fprintf(stderr, "screenshots: cannot write %s\n", qPrintable(path));
+    else
+        std::printf("%s\n", qPrintable(path));
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationDisplayName("Tavoxa");
+    const QString out = QDir(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::currentPath()).absolutePath();
+    QTemporaryDir work;
+    WriteSample(work.path());
+    QDir::setCurrent(work.path());
+
+    tavoxa::SystemClock clock;
+    tavoxa::LcgRandom random;
+    tavoxa::SteadyBusDelay delay;
+    tavoxa::SimulatedBoard board;
+    board.SetK1Closed(true);
+    tavoxa::TForm1 form1(board, clock, random, delay);
+    tavoxa::TForm2 form2(&form1);
+    tavoxa::TForm3 form3(form1.remote(), &form1);
+    tavoxa::BoardWindow boardWindow(board);
+    form1.show();
+    boardWindow.show();
+
+    // Let the exchange run long enough for the inputs to settle and the clock to show.
+    QTimer::singleShot(1500, [&] {
+        tavoxa::SetRelay(form1.model(), 0);
+        QTimer::singleShot(300, [&] {
+            Save(form1, out + "/main-window.png");
+            Save(boardWindow, out + "/board-window.png");
+            form2.show();
+            form3.Refill();
+            form3.show();
+            QTimer::singleShot(300, [&] {
+                Save(form2, out + "/help-window.png");
+                Save(form3, out + "/ip-dialog.png");
+                app.quit();
+            });
+        });
+    });
+    return app.exec();
+}
