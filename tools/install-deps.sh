@@ -6,6 +6,7 @@ apt-get update
 apt-get install -y --no-install-recommends \
     ca-certificates cmake ninja-build g++ make pkg-config \
     qt6-base-dev qt6-serialport-dev libqt6network6 libqt6serialport6 \
-    qt6-qpa-plugins libgl-dev \
+    qt6-qpa-plugins libgl-dev dpkg-dev file \
     libgtest-dev googletest \
-    xvfb xauth fonts-dejavu-core
+    xvfb xauth fonts-dejavu-core \
+    clang clang-tidy libclang-rt-14-dev
