@@ -1,5 +1,6 @@
 #include "storage/configfile.h"
 
+#include <cfloat>
 #include <charconv>
 #include <cmath>
 #include <optional>
@@ -169,6 +170,13 @@ std::optional<double> ParseReal(std::string_view run)
     } else if (error != std::errc()) {
         return std::nullopt;
     }
+    // The largest doubles are written rounded up beyond the float64 range (DBL_MAX as
+    // "1.79769313486232E+0308"); such a text still means that value, not an overflow to infinity.
+    constexpr long double kLargestWritten = 1.79769313486232e308L;
+    if (std::fabs(value) > kLargestWritten)
+        return negative ? -HUGE_VAL : HUGE_VAL;
+    if (std::fabs(value) > DBL_MAX)
+        return negative ? -DBL_MAX : DBL_MAX;
     return static_cast<double>(value);
 }
 

@@ -67,7 +67,7 @@ std::string WriteSettings(const SettingsFileContent& content)
     return out;
 }
 
-std::string StripDirectory(std::string name)
+std::string StripDirectory(const std::string& name)
 {
     // Everything after the last backslash, however long the folders before it: cutting each
     // step to a fixed length could leave a fragment of a folder name in place of the file name.

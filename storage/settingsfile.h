@@ -32,7 +32,7 @@ std::string WriteSettings(const SettingsFileContent& content);
 
 // Removes the directory part of a configuration file name: the text after its last backslash.
 // Only "\" counts as a separator, so a name with "/" is kept whole.
-std::string StripDirectory(std::string name);
+std::string StripDirectory(const std::string& name);
 
 // Reads the file; never reports an error. A missing or unreadable file reads as empty text.
 SettingsFileContent LoadSettingsFile(const std::string& path = kSettingsFileName);

@@ -421,6 +421,30 @@ TEST(ReadConfigurationTest, NonFiniteValuesReadBack)
     EXPECT_EQ(loaded.settings.WindowEnd(5, 2), -kInf);
 }
 
+// The largest doubles are written rounded up past the float64 range ("1.79769313486232E+0308"
+// for DBL_MAX); reading that text back must give the value, not infinity. Found by fuzzing.
+TEST(ReadConfigurationTest, LargestFiniteRealsReadBackFinite)
+{
+    constexpr double kMax = std::numeric_limits<double>::max();
+    Model m;
+    m.ProgramDate(0, 0) = kMax;
+    m.ProgramStart(2, 3) = -kMax;
+    m.WindowStart(1, 1) = std::nextafter(kMax, 0.0);  // its 15 digits are those of kMax too
+    Loaded loaded;
+    ASSERT_EQ(Read(WriteConfiguration(m, 1, 32), loaded), 0);
+    EXPECT_EQ(loaded.settings.ProgramDate(0, 0), kMax);
+    EXPECT_EQ(loaded.settings.ProgramStart(2, 3), -kMax);
+    EXPECT_EQ(loaded.settings.WindowStart(1, 1), kMax);
+
+    // Past that form a text still overflows to infinity.
+    std::vector<std::string> lines = SplitCrLf(WriteConfiguration(m, 1, 32));
+    lines[110] = " 1.79769313486233E+0308";
+    lines[111] = "-1.79769313486233E+0308";
+    ASSERT_EQ(Read(JoinLines(lines), loaded), 0);
+    EXPECT_EQ(loaded.settings.TimeTable[0][0][0], kInf);
+    EXPECT_EQ(loaded.settings.TimeTable[0][0][1], -kInf);
+}
+
 TEST(EffectiveConfigNameTest, DefaultsOnlyAnEmptyName)
 {
     EXPECT_EQ(EffectiveConfigName(""), "tavoxa.dat");

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QString>
+#include <cstdint>
 #include <cstring>
 #include <random>
 #include <string>
@@ -91,14 +92,30 @@ inline Model FilledSettings(int32_t integer, double real)
     return m;
 }
 
+// Reals compared by their bits, so that a NaN read back counts as the NaN written.
+template <size_t P, size_t R, size_t C>
+bool SameRealBits(const double (&a)[P][R][C], const double (&b)[P][R][C])
+{
+    for (size_t p = 0; p < P; ++p)
+        for (size_t r = 0; r < R; ++r)
+            for (size_t c = 0; c < C; ++c) {
+                uint64_t x = 0, y = 0;
+                std::memcpy(&x, &a[p][r][c], sizeof x);
+                std::memcpy(&y, &b[p][r][c], sizeof y);
+                if (x != y)
+                    return false;
+            }
+    return true;
+}
+
 // The persisted tables bit for bit (planes 2 and 3 of WindowTable are not stored).
 inline bool SameStoredSettings(const Model& a, const Model& b)
 {
     return std::memcmp(a.SwitchTable, b.SwitchTable, sizeof a.SwitchTable) == 0 &&
-           std::memcmp(a.TimeTable, b.TimeTable, sizeof a.TimeTable) == 0 &&
+           SameRealBits(a.TimeTable, b.TimeTable) &&
            std::memcmp(a.SecondsTimer, b.SecondsTimer, sizeof a.SecondsTimer) == 0 &&
            std::memcmp(a.WindowTable, b.WindowTable, 2 * sizeof a.WindowTable[0]) == 0 &&
-           std::memcmp(a.WindowTimes, b.WindowTimes, sizeof a.WindowTimes) == 0;
+           SameRealBits(a.WindowTimes, b.WindowTimes);
 }
 
 inline std::string FileBytes(const QString& path)
