@@ -7,22 +7,10 @@
 
 #include "adapter/comname.h"
 #include "adapter/simboard.h"
+#include "adapter/busevents.h"
 
 namespace tavoxa {
 namespace {
-
-BusEvent StartEv()
-{
-    return {BusEvent::Start, 0, false};
-}
-BusEvent StopEv()
-{
-    return {BusEvent::Stop, 0, false};
-}
-BusEvent ByteEv(uint8_t v, bool acked)
-{
-    return {BusEvent::Byte, v, acked};
-}
 
 // Start-up state: COM 1, PCF 8574, port opened with the "Com" settings text.
 struct Adapter {

@@ -7,22 +7,10 @@
 
 #include "adapter/i2c.h"
 #include "adapter/pcf8574.h"
+#include "adapter/busevents.h"
 
 namespace tavoxa {
 namespace {
-
-BusEvent StartEv()
-{
-    return {BusEvent::Start, 0, false};
-}
-BusEvent StopEv()
-{
-    return {BusEvent::Stop, 0, false};
-}
-BusEvent ByteEv(uint8_t v, bool acked)
-{
-    return {BusEvent::Byte, v, acked};
-}
 
 struct Rig {
     Rig() : bus(board, delay)
