@@ -4,6 +4,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -22,7 +23,7 @@ double Percentile(std::vector<double> v, double p)
     }
     std::sort(v.begin(), v.end());
     const size_t index =
-        std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size() - 1) + 0.5));
+        std::min(v.size() - 1, static_cast<size_t>(std::lround(p * static_cast<double>(v.size() - 1))));
     return v[index];
 }
 

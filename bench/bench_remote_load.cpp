@@ -19,6 +19,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -43,7 +44,7 @@ double Percentile(std::vector<double> values, double p)
     if (values.empty())
         return 0.0;
     std::sort(values.begin(), values.end());
-    const auto index = static_cast<size_t>(p * static_cast<double>(values.size() - 1) + 0.5);
+    const auto index = static_cast<size_t>(std::lround(p * static_cast<double>(values.size() - 1)));
     return values[std::min(index, values.size() - 1)];
 }
 
@@ -175,7 +176,8 @@ int RunClients(uint16_t port, int count, int seconds)
         kDrainMs);
 
     const long lost = totals.sent - totals.answered;
-    std::printf("requests sent       %ld (%.0f per second)\n", totals.sent, totals.sent / double(seconds));
+    std::printf("requests sent       %ld (%.0f per second)\n", totals.sent,
+                static_cast<double>(totals.sent) / seconds);
     std::printf("answers lost        %ld (target 0)\n", lost);
     std::printf("answers malformed   %ld, unexpected %ld, connections dropped %ld\n", totals.malformed,
                 totals.unexpected, totals.dropped);
@@ -211,7 +213,7 @@ struct TickRecord {
         for (double p : periodsMs)
             sum += p;
         std::printf("%s periods %zu: mean %.2f, median %.2f, p99 %.2f, max %.2f ms; %ld over %.0f ms\n", name,
-                    periodsMs.size(), periodsMs.empty() ? 0.0 : sum / periodsMs.size(),
+                    periodsMs.size(), periodsMs.empty() ? 0.0 : sum / static_cast<double>(periodsMs.size()),
                     Percentile(periodsMs, 0.5), Percentile(periodsMs, 0.99), Percentile(periodsMs, 1.0), late,
                     nominalMs * 1.5);
     }
@@ -254,7 +256,7 @@ int RunServer(int seconds, int count)
     QByteArray pending;
     QObject::connect(&clients, &QProcess::readyReadStandardOutput, [&] {
         pending += clients.readAllStandardOutput();
-        int end;
+        qsizetype end;
         while ((end = pending.indexOf('\n')) >= 0) {
             const QByteArray line = pending.left(end);
             pending.remove(0, end + 1);

@@ -68,14 +68,14 @@ public:
     }
     std::string File(const std::string& name, const std::string& content)
     {
-        const std::string f = path_ + "/" + name;
+        std::string f = path_ + "/" + name;
         std::ofstream(f) << content;
         files_.push_back(f);
         return f;
     }
     std::string Link(const std::string& name, const std::string& target)
     {
-        const std::string f = path_ + "/" + name;
+        std::string f = path_ + "/" + name;
         EXPECT_EQ(symlink(target.c_str(), f.c_str()), 0);
         files_.push_back(f);
         return f;
@@ -173,7 +173,7 @@ TEST(Rscom, NeverOpensTheActiveConsole)
     const std::string list = p.tmp.File("consoles", "tty0 " + p.pty.KernelName() + "\n");
     EXPECT_TRUE(IsActiveConsole(p.pty.Slave(), list));
     // Reached through a symlink, it is still the console.
-    const std::string link = p.tmp.Link("port-link", p.pty.Slave());
+    std::string link = p.tmp.Link("port-link", p.pty.Slave());
     EXPECT_TRUE(IsActiveConsole(link, list));
 
     RSCOM direct([&p](int) { return p.pty.Slave(); }, list);

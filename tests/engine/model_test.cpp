@@ -117,8 +117,8 @@ TEST(ModelDefaults, EverySettingAsWithoutAConfigurationFile)
     EXPECT_EQ(clock.Reads(), kRelayCount * kProgramCount * 3 + kRelayCount * kWindowCount * 2);
     for (int r = 0; r < kRelayCount; ++r) {
         for (int slot = 0; slot < 6; ++slot)
-            for (int plane = 0; plane < 3; ++plane)
-                EXPECT_EQ(m.SwitchTable[plane][r][slot], 0);
+            for (const auto& plane : m.SwitchTable)
+                EXPECT_EQ(plane[r][slot], 0);
         for (int p = 0; p < kProgramCount; ++p) {
             EXPECT_EQ(m.ProgramDate(r, p), EncodeDate(2024, 3, 5));
             EXPECT_EQ(TimeText(m.ProgramStart(r, p)), "12:34:56");

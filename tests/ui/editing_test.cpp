@@ -4,6 +4,8 @@
 #include <QDateEdit>
 #include <QPushButton>
 #include <QTimeEdit>
+#include <array>
+#include <cstdint>
 #include <cstring>
 
 #include "tests/ui/form1testkit.h"
@@ -16,6 +18,18 @@ QString N(const char* prefix, int n)
     return QStringLiteral("%1%2").arg(QLatin1String(prefix)).arg(n);
 }
 
+// Tables of doubles compared by their bits, like the integer tables: -0.0 differs from 0.0, and
+// a NaN equals itself.
+template <typename Table>
+bool SameBits(const Table& a, const Table& b)
+{
+    static_assert(sizeof(Table) % sizeof(uint64_t) == 0, "a table of doubles");
+    std::array<uint64_t, sizeof(Table) / sizeof(uint64_t)> x{}, y{};
+    std::memcpy(x.data(), &a, sizeof(Table));
+    std::memcpy(y.data(), &b, sizeof(Table));
+    return x == y;
+}
+
 // The persisted settings of two models are equal bit for bit.
 bool SameSettings(const Model& a, const Model& b)
 {
@@ -25,9 +39,9 @@ bool SameSettings(const Model& a, const Model& b)
             return false;
     }
     return std::memcmp(a.SwitchTable, b.SwitchTable, sizeof a.SwitchTable) == 0 &&
-           std::memcmp(a.TimeTable, b.TimeTable, sizeof a.TimeTable) == 0 &&
+           SameBits(a.TimeTable, b.TimeTable) &&
            std::memcmp(a.WindowTable, b.WindowTable, sizeof a.WindowTable) == 0 &&
-           std::memcmp(a.WindowTimes, b.WindowTimes, sizeof a.WindowTimes) == 0;
+           SameBits(a.WindowTimes, b.WindowTimes);
 }
 
 class Form1Editing : public FormFixture<> {

@@ -19,13 +19,13 @@ void tavoxa_fakemodem_set_contact(int input, int closed);
 typedef void (*tavoxa_fakemodem_set_address_fn)(int address7);
 void tavoxa_fakemodem_set_address(int address7);
 // Latched output byte of the chip.
-typedef int (*tavoxa_fakemodem_pins_fn)(void);
+typedef int (*tavoxa_fakemodem_pins_fn)();
 int tavoxa_fakemodem_pins(void);
 // Calls answered since the last reset: line changes (TIOCMBIS, TIOCMBIC, TIOCMSET) and line
 // reads (TIOCMGET).
 typedef void (*tavoxa_fakemodem_counts_fn)(long* lineChanges, long* lineReads);
 void tavoxa_fakemodem_counts(long* lineChanges, long* lineReads);
-typedef void (*tavoxa_fakemodem_reset_fn)(void);
+typedef void (*tavoxa_fakemodem_reset_fn)();
 void tavoxa_fakemodem_reset(void);  // counters and bus log
 // Bus events seen since the last reset, each kind << 16 | acked << 8 | value, kind 0 START,
 // 1 byte, 2 STOP. Returns the number of events (at most max are stored).
