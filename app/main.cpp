@@ -39,17 +39,13 @@ void OnStopSignal(int)
 }
 
 // SIGTERM, SIGINT and SIGHUP close the main window as its close box does, so a headless
-// program writes its files and closes the port before it ends.
-void InstallStopSignals(QWidget* mainWindow)
+// program writes its files and closes the port before it ends. The handlers are installed
+// first thing; a signal that comes while the window is still being built waits in the pipe
+// until the event loop runs.
+void CatchStopSignals()
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
         return;
-    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, mainWindow);
-    QObject::connect(notifier, &QSocketNotifier::activated, mainWindow, [mainWindow] {
-        char byte;
-        [[maybe_unused]] const ssize_t n = ::read(signalPipe[0], &byte, 1);
-        mainWindow->close();
-    });
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
@@ -57,6 +53,18 @@ void InstallStopSignals(QWidget* mainWindow)
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGHUP, &action, nullptr);
+}
+
+void CloseOnStopSignal(QWidget* mainWindow)
+{
+    if (signalPipe[0] < 0)
+        return;
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, mainWindow);
+    QObject::connect(notifier, &QSocketNotifier::activated, mainWindow, [mainWindow] {
+        char byte;
+        [[maybe_unused]] const ssize_t n = ::read(signalPipe[0], &byte, 1);
+        mainWindow->close();
+    });
 }
 
 // Without a display the program still switches relays and serves the remote: it runs on
@@ -75,6 +83,7 @@ void ChooseHeadlessWhenNoDisplay()
 
 int main(int argc, char** argv)
 {
+    CatchStopSignals();
     ChooseHeadlessWhenNoDisplay();
     QApplication app(argc, argv);
     QApplication::setApplicationName("tavoxa");
@@ -94,7 +103,7 @@ int main(int argc, char** argv)
     tavoxa::TForm3 form3(form1.remote(), &form1);
     form1.SetHelpWindow(&form2);
     form1.SetRemoteDialog(&form3);
-    InstallStopSignals(&form1);
+    CloseOnStopSignal(&form1);
     form1.show();
 #ifdef TAVOXA_SIMULATED
     tavoxa::BoardWindow board(lines);

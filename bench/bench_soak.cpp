@@ -73,7 +73,7 @@ double Percentile(std::vector<double> values, double p)
     if (values.empty())
         return 0.0;
     std::sort(values.begin(), values.end());
-    const auto index = static_cast<size_t>(p * static_cast<double>(values.size() - 1) + 0.5);
+    const auto index = static_cast<size_t>(std::lround(p * static_cast<double>(values.size() - 1)));
     return values[std::min(index, values.size() - 1)];
 }
 
@@ -307,7 +307,8 @@ void SchedulePrograms(Model& m, int64_t nowSecond)
             minute += 60;
         const int64_t start = minute + kPrograms[static_cast<size_t>(p)].on;
         const int64_t end = minute + kPrograms[static_cast<size_t>(p)].off;
-        const auto day = static_cast<double>(start / 86400);
+        const int64_t dayNumber = start / 86400;
+        const auto day = static_cast<double>(dayNumber);
         const auto time = [](int64_t s) {
             const auto sod = static_cast<int>(s % 86400);
             return EncodeTime(sod / 3600, sod / 60 % 60, sod % 60);
@@ -619,7 +620,7 @@ void Soak::StartClients()
 void Soak::OnClientOutput()
 {
     clientPending_ += client_.readAllStandardOutput();
-    int end;
+    qsizetype end;
     while ((end = clientPending_.indexOf('\n')) >= 0) {
         const QByteArray line = clientPending_.left(end).trimmed();
         clientPending_.remove(0, end + 1);
@@ -734,8 +735,12 @@ int Soak::Run()
         // Every file once more at the end: nothing written later may have spoilt an earlier one.
         for (const auto& [file, settings] : saved_) {
             ++readBacks_;
-            if (const std::string diff = ReadBackDifference(file, settings); !diff.empty())
-                fileProblems_.push_back(file + " at the end: " + diff);
+            if (const std::string diff = ReadBackDifference(file, settings); !diff.empty()) {
+                std::string problem = file;
+                problem += " at the end: ";
+                problem += diff;
+                fileProblems_.push_back(std::move(problem));
+            }
         }
     }
     loadEnd_ = LoadAverage();
