@@ -11,21 +11,13 @@
 
 #include "adapter/exchange.h"
 #include "adapter/simboard.h"
+#include "bench/benchkit.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using tavoxa::bench::Percentile;
 
-double Percentile(std::vector<double> v, double p)
-{
-    if (v.empty()) {
-        return 0.0;
-    }
-    std::sort(v.begin(), v.end());
-    const size_t index =
-        std::min(v.size() - 1, static_cast<size_t>(std::lround(p * static_cast<double>(v.size() - 1))));
-    return v[index];
-}
+using Clock = std::chrono::steady_clock;
 
 double Ms(Clock::duration d)
 {

@@ -27,26 +27,21 @@
 #include <string>
 #include <vector>
 
+#include "bench/benchkit.h"
 #include "engine/model.h"
 #include "remote/protocol.h"
 #include "remote/remoteserver.h"
 
 namespace {
 
+using tavoxa::bench::Percentile;
+using tavoxa::bench::WaitUntil;
+
 using namespace tavoxa;
 
 constexpr int kRequestIntervalMs = 50;  // 20 requests a second per client
 constexpr int kConnectTimeoutMs = 60000;
 constexpr int kDrainMs = 2000;  // time for the last answers after the load stops
-
-double Percentile(std::vector<double> values, double p)
-{
-    if (values.empty())
-        return 0.0;
-    std::sort(values.begin(), values.end());
-    const auto index = static_cast<size_t>(std::lround(p * static_cast<double>(values.size() - 1)));
-    return values[std::min(index, values.size() - 1)];
-}
 
 long ResidentKiB()
 {
@@ -55,23 +50,6 @@ long ResidentKiB()
     long pages = 0, resident = 0;
     statm >> pages >> resident;
     return resident * sysconf(_SC_PAGESIZE) / 1024;
-}
-
-// Runs the event loop until `done` holds or `timeoutMs` has passed, without spinning the CPU.
-template <typename Done>
-bool WaitUntil(Done done, qint64 timeoutMs)
-{
-    QElapsedTimer waited;
-    waited.start();
-    while (!done()) {
-        const qint64 left = timeoutMs - waited.elapsed();
-        if (left <= 0)
-            return false;
-        QEventLoop loop;
-        QTimer::singleShot(std::min<qint64>(left, 10), &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return true;
 }
 
 // ---- client process -------------------------------------------------------------------------

@@ -43,6 +43,7 @@
 
 #include "adapter/i2c.h"
 #include "adapter/simboard.h"
+#include "bench/benchkit.h"
 #include "engine/clock.h"
 #include "engine/model.h"
 #include "engine/random.h"
@@ -55,6 +56,9 @@
 
 namespace {
 
+using tavoxa::bench::Percentile;
+using tavoxa::bench::WaitUntil;
+
 using namespace tavoxa;
 
 constexpr char kPassword[] = "soak";
@@ -66,15 +70,6 @@ int64_t NowNs()
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
-}
-
-double Percentile(std::vector<double> values, double p)
-{
-    if (values.empty())
-        return 0.0;
-    std::sort(values.begin(), values.end());
-    const auto index = static_cast<size_t>(std::lround(p * static_cast<double>(values.size() - 1)));
-    return values[std::min(index, values.size() - 1)];
 }
 
 // VmRSS, and its anonymous part (heap and stacks, without the program's own pages mapped from
@@ -131,23 +126,6 @@ std::string LoadAverage()
     std::string one, five, fifteen;
     in >> one >> five >> fifteen;
     return one + " " + five + " " + fifteen;
-}
-
-// Runs the event loop until `done` holds or `timeoutMs` has passed.
-template <typename Done>
-bool WaitUntil(Done done, int64_t timeoutMs)
-{
-    QElapsedTimer waited;
-    waited.start();
-    while (!done()) {
-        const int64_t left = timeoutMs - waited.elapsed();
-        if (left <= 0)
-            return false;
-        QEventLoop loop;
-        QTimer::singleShot(static_cast<int>(std::min<int64_t>(left, 10)), &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return true;
 }
 
 // ---- persisted tables -----------------------------------------------------------------------
