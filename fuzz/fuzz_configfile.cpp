@@ -325,6 +325,41 @@ bool IsIntegerForm(std::string_view line)
 }
 
 // 2. The input as the bits of a model, written and read back.
+// Every field of `loaded` against `written`: integers exactly, reals to 15 significant digits,
+// or to the last bit (NaN by class) where `exact` says so; an empty `exact` means 15 digits
+// throughout.
+void CompareFields(Loaded& written, Loaded& loaded, const std::vector<bool>& exact)
+{
+    std::vector<int32_t> ints;
+    std::vector<double> reals;
+    ForEachField(
+        written, [&](int32_t& v) { ints.push_back(v); }, [&](uint8_t& v) { ints.push_back(v); },
+        [&](double& v) { reals.push_back(v); });
+    size_t i = 0;
+    size_t r = 0;
+    ForEachField(
+        loaded,
+        [&](int32_t& v) {
+            if (v != ints[i])
+                Fail("integer field %zu: written %d, loaded %d", i, ints[i], v);
+            ++i;
+        },
+        [&](uint8_t& v) {
+            if (v != ints[i])
+                Fail("chip address: written %d, loaded %d", ints[i], v);
+            ++i;
+        },
+        [&](double& v) {
+            const bool allDigits = r < exact.size() && exact[r];
+            const bool ok = allDigits ? (v == reals[r] || (std::isnan(v) && std::isnan(reals[r])))
+                                      : Within15Digits(reals[r], v);
+            if (!ok)
+                Fail("real field %zu: written %.17g (\"%s\"), loaded %.17g (%s)", r, reals[r],
+                     tavoxa::FormatReal(reals[r]).c_str(), v, allDigits ? "all digits" : "15 digits");
+            ++r;
+        });
+}
+
 void CheckSaveThenLoad(Choices& c)
 {
     Loaded saved;
@@ -373,31 +408,7 @@ void CheckSaveThenLoad(Choices& c)
     const Outcome o = Read(file, loaded);
     if (o.threw)
         Fail("a written file fails to load: I/O error %d", o.code);
-    std::vector<int32_t> ints;
-    std::vector<double> reals;
-    ForEachField(
-        saved, [&](int32_t& v) { ints.push_back(v); }, [&](uint8_t& v) { ints.push_back(v); },
-        [&](double& v) { reals.push_back(v); });
-    size_t i = 0;
-    size_t r = 0;
-    ForEachField(
-        loaded,
-        [&](int32_t& v) {
-            if (v != ints[i])
-                Fail("integer field %zu saved as %d loads as %d", i, ints[i], v);
-            ++i;
-        },
-        [&](uint8_t& v) {
-            if (v != ints[i])
-                Fail("chip address saved as %d loads as %d", ints[i], v);
-            ++i;
-        },
-        [&](double& v) {
-            if (!Within15Digits(reals[r], v))
-                Fail("real field %zu saved as %.17g (\"%s\") loads as %.17g", r, reals[r],
-                     tavoxa::FormatReal(reals[r]).c_str(), v);
-            ++r;
-        });
+    CompareFields(saved, loaded, {});
 }
 
 void AppendBlanks(Choices& c, std::string& out)
@@ -533,33 +544,7 @@ void CheckVariedForms(Choices& c, std::string_view input)
         Fail("the COM number and chip address callbacks saw %d and %d, not %d and %d", comSeen, chipSeen,
              expected.comNumber, expected.chipAddress);
 
-    std::vector<int32_t> ints;
-    std::vector<double> reals;
-    ForEachField(
-        expected, [&](int32_t& v) { ints.push_back(v); }, [&](uint8_t& v) { ints.push_back(v); },
-        [&](double& v) { reals.push_back(v); });
-    size_t i = 0;
-    size_t r = 0;
-    ForEachField(
-        loaded,
-        [&](int32_t& v) {
-            if (v != ints[i])
-                Fail("integer field %zu: written %d, loaded %d", i, ints[i], v);
-            ++i;
-        },
-        [&](uint8_t& v) {
-            if (v != ints[i])
-                Fail("chip address: written %d, loaded %d", ints[i], v);
-            ++i;
-        },
-        [&](double& v) {
-            const bool ok = exact[r] ? (v == reals[r] || (std::isnan(v) && std::isnan(reals[r])))
-                                     : Within15Digits(reals[r], v);
-            if (!ok)
-                Fail("real field %zu: written %.17g (%s), loaded %.17g", r, reals[r],
-                     exact[r] ? "all digits" : "15 digits", v);
-            ++r;
-        });
+    CompareFields(expected, loaded, exact);
 }
 
 }  // namespace
