@@ -1,5 +1,7 @@
 #include "engine/clock.h"
 
+#include "engine/hardware.h"
+
 #include <chrono>
 #include <cmath>
 #include <ctime>
@@ -32,7 +34,6 @@ void CivilFromDays(int64_t z, int& year, int& month, int& day)
 }
 
 const int64_t kEpochOffset = DaysFromCivil(1899, 12, 30);
-constexpr int64_t kMsPerDay = 86400000;
 
 // A value split into whole days and milliseconds of the day, the time rounded to the nearest
 // millisecond. Stored values are often a hair below a full second, so rounding (not cutting)

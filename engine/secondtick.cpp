@@ -1,5 +1,7 @@
 #include "engine/secondtick.h"
 
+#include "engine/hardware.h"
+
 #include <cstdint>
 #include <string>
 
@@ -15,7 +17,7 @@ uint32_t RandomSeed(const LocalDateTime& t)
     // repeats every day once the tick is armed a few milliseconds past each second, and the
     // presence simulation would then switch at the same times every day.
     const auto day = static_cast<int64_t>(EncodeDate(t.year, t.month, t.day));
-    return static_cast<uint32_t>(day * 86400000 + MillisecondOfDay(t));
+    return static_cast<uint32_t>(day * kMsPerDay + MillisecondOfDay(t));
 }
 
 void SecondTick(Model& m, const Clock& clock, RandomSource& random)
