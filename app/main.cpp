@@ -17,6 +17,8 @@
 #include "adapter/i2c.h"
 #include "engine/clock.h"
 #include "engine/random.h"
+#include "core/relaycontroller.h"
+#include "ui/errorreport.h"
 #include "ui/form1.h"
 #include "ui/form2.h"
 #include "ui/form3.h"
@@ -98,12 +100,16 @@ int main(int argc, char** argv)
     tavoxa::RSCOM lines;
 #endif
 
-    tavoxa::TForm1 form1(lines, clock, random, delay);
+    tavoxa::MessageBoxReport report;
+    tavoxa::RelayController core(lines, clock, random, delay, report);
+    tavoxa::TForm1 form1(core);
+    report.SetParent(&form1);
     tavoxa::TForm2 form2(&form1);
-    tavoxa::TForm3 form3(form1.remote(), &form1);
+    tavoxa::TForm3 form3(core.remote(), &form1);
     form1.SetHelpWindow(&form2);
     form1.SetRemoteDialog(&form3);
     CloseOnStopSignal(&form1);
+    core.Startup();
     form1.show();
 #ifdef TAVOXA_SIMULATED
     tavoxa::BoardWindow board(lines);

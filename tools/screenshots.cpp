@@ -16,6 +16,8 @@
 #include "engine/random.h"
 #include "storage/configfile.h"
 #include "ui/boardwindow.h"
+#include "core/relaycontroller.h"
+#include "ui/errorreport.h"
 #include "ui/form1.h"
 #include "ui/form2.h"
 #include "ui/form3.h"
@@ -73,16 +75,19 @@ int main(int argc, char** argv)
     tavoxa::SteadyBusDelay delay;
     tavoxa::SimulatedBoard board;
     board.SetK1Closed(true);
-    tavoxa::TForm1 form1(board, clock, random, delay);
+    tavoxa::MessageBoxReport report;
+    tavoxa::RelayController core(board, clock, random, delay, report);
+    tavoxa::TForm1 form1(core);
     tavoxa::TForm2 form2(&form1);
-    tavoxa::TForm3 form3(form1.remote(), &form1);
+    tavoxa::TForm3 form3(core.remote(), &form1);
+    core.Startup();
     tavoxa::BoardWindow boardWindow(board);
     form1.show();
     boardWindow.show();
 
     // Let the exchange run long enough for the inputs to settle and the clock to show.
     QTimer::singleShot(1500, [&] {
-        tavoxa::SetRelay(form1.model(), 0);
+        tavoxa::SetRelay(core.model(), 0);
         QTimer::singleShot(300, [&] {
             Save(form1, out + "/main-window.png");
             Save(boardWindow, out + "/board-window.png");

@@ -1,40 +1,14 @@
 #include "ui/errorreport.h"
 
-#include <QGuiApplication>
+#include <QApplication>
 #include <QMessageBox>
-#include <utility>
 
 namespace tavoxa {
-namespace {
 
-ErrorReportHook& Hook()
+void MessageBoxReport::Report(const QString& text)
 {
-    static ErrorReportHook hook;
-    return hook;
-}
-
-}  // namespace
-
-QString ErrorReportText(const QString& message)
-{
-    if (!message.isEmpty() && message.back() > QLatin1Char('.'))
-        return message + QLatin1Char('.');
-    return message;
-}
-
-void ShowErrorReport(QWidget* parent, const QString& message)
-{
-    const QString text = ErrorReportText(message);
-    if (Hook()) {
-        Hook()(parent, text);
-        return;
-    }
-    QMessageBox::critical(parent, QGuiApplication::applicationDisplayName(), text);
-}
-
-ErrorReportHook SetErrorReportHook(ErrorReportHook hook)
-{
-    return std::exchange(Hook(), std::move(hook));
+    QWidget* over = QApplication::activeWindow() ? QApplication::activeWindow() : parent_;
+    QMessageBox::critical(over, QGuiApplication::applicationDisplayName(), text);
 }
 
 }  // namespace tavoxa

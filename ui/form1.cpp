@@ -5,6 +5,9 @@
 #include <QCloseEvent>
 #include <QDate>
 #include <QDateEdit>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QFrame>
 #include <QGroupBox>
@@ -15,12 +18,13 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QSignalBlocker>
+#include <QStringDecoder>
 #include <QTimeEdit>
-#include <QTimer>
 
-#include "engine/secondtick.h"
-#include "remote/remoteserver.h"
-#include "ui/errorreport.h"
+#include "engine/hardware.h"
+#include "ui/form2.h"
+#include "ui/form3.h"
 #include "ui/selector.h"
 
 namespace tavoxa {
@@ -148,6 +152,15 @@ QString ShortDateFormat()
     return format;
 }
 
+// The names in swcf.ini are bytes as a text editor left them: shown as UTF-8 when they are,
+// else one byte per character.
+QString NameText(const std::string& bytes)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = utf8.decode(QByteArray::fromStdString(bytes));
+    return utf8.hasError() ? QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size())) : text;
+}
+
 QStringList Entries(const char* const* names, int count)
 {
     QStringList list;
@@ -156,43 +169,26 @@ QStringList Entries(const char* const* names, int count)
     return list;
 }
 
-int64_t ClockSecond(const LocalDateTime& t)
-{
-    return static_cast<int64_t>(EncodeDate(t.year, t.month, t.day)) * 86400 + (t.hour * 60 + t.minute) * 60 +
-           t.second;
-}
-
 }  // namespace
 
-int SecondTickDelayMs(const LocalDateTime& now)
-{
-    int ms = now.millisecond;
-    if (ms < 0 || ms > 999)
-        ms = 0;
-    return 1000 - ms + kSecondTickLagMs;
-}
-
-TForm1::TForm1(SerialLines& lines, const Clock& clock, RandomSource& random, BusDelay& delay, QWidget* parent)
-    : QWidget(parent), lines_(lines), clock_(clock), random_(random), bus_(lines, delay)
+TForm1::TForm1(RelayController& core, FileDialogs* dialogs, QWidget* parent) : QWidget(parent), core_(core)
 {
     BuildWindow();
-    BuildFileDialogs();
-    server_ = std::make_unique<RemoteServer>(remote_, model_);
-    connect(server_.get(), &RemoteServer::LampChanged, this, [this](bool green) { ShowRemoteLamp(green); });
+    if (!dialogs) {
+        ownDialogs_ = std::make_unique<WindowFileDialogs>(this);
+        dialogs = ownDialogs_.get();
+    }
+    dialogs_ = dialogs;
     ConnectHandlers();
-
-    // Both ticks run from creation on; they fire once the event loop runs.
-    Timer1_->start();
-    ArmSecondTick(clock_.Now());
-
-    FormCreate();
+    ConnectController();
+    RefreshView();
+    ShowAdapterSettings();
+    ShowNames();
+    ShowRemoteBox(core_.remoteOn());
+    ShowPortControls(core_.portControlsLocked());
 }
 
-TForm1::~TForm1()
-{
-    // The server goes first: its connections must not report to a half-destroyed window.
-    server_.reset();
-}
+TForm1::~TForm1() = default;
 
 void TForm1::BuildWindow()
 {
@@ -219,15 +215,6 @@ void TForm1::BuildWindow()
         MakePanel(panel1, QStringLiteral("Panel3"), QRect(4, kLowerY - 10, kClientWidth - 8, 4), kBarBlue);
     bar->setFrameStyle(QFrame::NoFrame);
     BuildLowerPart(panel1);
-
-    Timer1_ = new QTimer(this);
-    Timer1_->setObjectName(QStringLiteral("Timer1"));
-    Timer1_->setTimerType(Qt::PreciseTimer);
-    Timer1_->setInterval(20);
-    Timer2_ = new QTimer(this);
-    Timer2_->setObjectName(QStringLiteral("Timer2"));
-    Timer2_->setTimerType(Qt::PreciseTimer);
-    Timer2_->setSingleShot(true);
 
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
@@ -288,9 +275,9 @@ void TForm1::BuildRelayRows(QWidget* panel)
     QFont lampFont = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     lampFont.setBold(true);
     lampFont.setPixelSize(14);
-    const QTime now = QTime(0, 0).addMSecs(MillisecondOfDay(clock_.Now()));
+    const QTime now = QTime(0, 0).addMSecs(MillisecondOfDay(core_.clock().Now()));
     const QDate today = [this] {
-        const LocalDateTime t = clock_.Now();
+        const LocalDateTime t = core_.clock().Now();
         return QDate(t.year, t.month, t.day);
     }();
     const QStringList programs{"1", "2", "3", "4", "5", "6"};
@@ -450,91 +437,70 @@ void TForm1::BuildLowerPart(QWidget* panel)
     }
 }
 
-template <typename Handler>
-auto TForm1::Reported(Handler handler)
-{
-    return [this, handler] { RunReported(this, handler); };
-}
-
 void TForm1::ConnectHandlers()
 {
-    using RepeatClick = void (TForm1::*)();
-    const RepeatClick repeatClicks[kRelayCount] = {&TForm1::CheckBox1Click, &TForm1::CheckBx2Click,
-                                                   &TForm1::CheckBox3Click, &TForm1::CheckBox4Click,
-                                                   &TForm1::CheckBox5Click, &TForm1::CheckBox6Click};
     // Selectors answer the user only (UserChanged), pickers are blocked while the view refresh
     // sets them; edits and the Repeat boxes run their handlers on every change, so a refresh
     // writes their (equal) values back.
     for (int r = 0; r < kRelayCount; ++r) {
-        connect(toggleButton_[r], &QPushButton::clicked, this, Reported([this, r] { ToggleButtonClick(r); }));
-        connect(modeSelector_[r], &Selector::UserChanged, this,
-                Reported([this, r] { ModeSelectorChange(r); }));
-        connect(programSelector_[r], &Selector::UserChanged, this,
-                Reported([this, r] { ProgramSelectorChange(r); }));
-        connect(daySelector_[r], &Selector::UserChanged, this, Reported([this, r] { DaySelectorChange(r); }));
-        connect(datePicker_[r], &QDateEdit::dateChanged, this, Reported([this, r] { DatePickerChange(r); }));
-        connect(startPicker_[r], &QTimeEdit::timeChanged, this,
-                Reported([this, r] { StartPickerChange(r); }));
-        connect(endPicker_[r], &QTimeEdit::timeChanged, this, Reported([this, r] { EndPickerChange(r); }));
-        const RepeatClick click = repeatClicks[r];
-        connect(repeatBox_[r], &QCheckBox::toggled, this, Reported([this, click] { (this->*click)(); }));
-        connect(startEdit_[r], &QLineEdit::textChanged, this,
-                Reported([this, r] { SecondsEditChange(r, false); }));
-        connect(endEdit_[r], &QLineEdit::textChanged, this,
-                Reported([this, r] { SecondsEditChange(r, true); }));
-        connect(windowSelector_[r], &Selector::UserChanged, this,
-                Reported([this, r] { WindowSelectorChange(r); }));
-        connect(maxEdit_[r], &QLineEdit::textChanged, this, Reported([this, r] { MaxEditChange(r); }));
-        connect(windowStartPicker_[r], &QTimeEdit::timeChanged, this,
-                Reported([this, r] { WindowPickerChange(r, false); }));
-        connect(windowEndPicker_[r], &QTimeEdit::timeChanged, this,
-                Reported([this, r] { WindowPickerChange(r, true); }));
+        connect(toggleButton_[r], &QPushButton::clicked, this, [this, r] { core_.Toggle(r); });
+        connect(modeSelector_[r], &Selector::UserChanged, this, [this, r] { ModeSelectorChange(r); });
+        connect(programSelector_[r], &Selector::UserChanged, this, [this, r] { ProgramSelectorChange(r); });
+        connect(daySelector_[r], &Selector::UserChanged, this, [this, r] { DaySelectorChange(r); });
+        connect(datePicker_[r], &QDateEdit::dateChanged, this, [this, r] { DatePickerChange(r); });
+        connect(startPicker_[r], &QTimeEdit::timeChanged, this, [this, r] { StartPickerChange(r); });
+        connect(endPicker_[r], &QTimeEdit::timeChanged, this, [this, r] { EndPickerChange(r); });
+        connect(repeatBox_[r], &QCheckBox::toggled, this, [this, r](bool on) { core_.SetRepeat(r, on); });
+        connect(startEdit_[r], &QLineEdit::textChanged, this, [this, r] { SecondsEditChange(r, false); });
+        connect(endEdit_[r], &QLineEdit::textChanged, this, [this, r] { SecondsEditChange(r, true); });
+        connect(windowSelector_[r], &Selector::UserChanged, this, [this, r] { WindowSelectorChange(r); });
+        connect(maxEdit_[r], &QLineEdit::textChanged, this, [this, r] { MaxEditChange(r); });
+        connect(windowStartPicker_[r], &QTimeEdit::timeChanged, this, [this, r] { WindowPickerChange(r, false); });
+        connect(windowEndPicker_[r], &QTimeEdit::timeChanged, this, [this, r] { WindowPickerChange(r, true); });
     }
 
-    connect(Button7_, &QPushButton::clicked, this, Reported([this] { Button7Click(); }));
-    connect(Button8_, &QPushButton::clicked, this, Reported([this] { Button8Click(); }));
-    connect(Button9_, &QPushButton::clicked, this, Reported([this] { Button9Click(); }));
-    connect(Button10_, &QPushButton::clicked, this, Reported([this] { Button10Click(); }));
-    connect(Button11_, &QPushButton::clicked, this, Reported([this] { Button11Click(); }));
-    connect(Button12_, &QPushButton::clicked, this, Reported([this] { Button12Click(); }));
-    connect(Button13_, &QPushButton::clicked, this, Reported([this] { Button13Click(); }));
-    connect(ComboBox19_, &Selector::UserChanged, this,
-            Reported([this] { ComboBox19Change(ComboBox19_->Position()); }));
-    // A change of the chosen chip item runs the handler, also when a configuration load sets it.
+    connect(Button7_, &QPushButton::clicked, this, [this] { core_.Start(); });
+    connect(Button8_, &QPushButton::clicked, this, [this] { core_.Stop(); });
+    connect(Button9_, &QPushButton::clicked, this, [this] { core_.Reset(); });
+    connect(Button10_, &QPushButton::clicked, this, [this] {
+        if (help_)
+            help_->exec();
+    });
+    connect(Button11_, &QPushButton::clicked, this, &TForm1::SaveClick);
+    connect(Button12_, &QPushButton::clicked, this, &TForm1::LoadClick);
+    connect(Button13_, &QPushButton::clicked, this, [this] {
+        if (form3_)
+            form3_->exec();
+    });
+    connect(ComboBox19_, &Selector::UserChanged, this, [this] { core_.SelectComPort(ComboBox19_->Position()); });
+    // Only the user's choice of a chip item reaches the controller; the view refresh sets the
+    // item silently.
     for (int i = 0; i < 2; ++i) {
         connect(chipItem_[i], &QRadioButton::toggled, this, [this, i](bool checked) {
             if (checked)
-                RunReported(this, [this, i] { RadioGroup1Click(i); });
+                core_.SelectChip(i);
         });
     }
-    connect(CheckBox7_, &QCheckBox::toggled, this, Reported([this] { CheckBox7Click(); }));
-
-    connect(Timer1_, &QTimer::timeout, this, Reported([this] { Timer1Timer(); }));
-    connect(Timer2_, &QTimer::timeout, this, Reported([this] { Timer2Timer(); }));
+    connect(CheckBox7_, &QCheckBox::clicked, this, [this](bool on) { ShowRemoteBox(core_.SetRemote(on)); });
 }
 
-void TForm1::FormCreate()
+void TForm1::ConnectController()
 {
-    InitRemoteState();
-    adapter_.ComNumber = 1;
-    adapter_.ChipAddress = 0x20;
-    // An error from the files skips the rest of the start-up: the program then runs with the
-    // model as far as it was read and no port, until a port is chosen and START pressed.
-    RunReported(this, [this] {
-        LoadSettingsFile();
-        LoadConfiguration();
-        adapter_.DebounceCount = 0;
-        model_.MinuteCounter = 0;
-        model_.MinuteTick = false;
-        adapter_.PortSettings = BuildPortSettings("Com", adapter_.ComNumber);
-        OpenAdapterStep();
-        // Counts are never restored from a file: every seconds timer waits for RESET or START.
-        for (int r = 0; r < kRelayCount; ++r) {
-            model_.SecondsTimer[r].SecondCount = -1;
-            for (int w = 0; w < kWindowCount; ++w)
-                model_.MinutesToOff(r, w) = 0;
-        }
+    connect(&core_, &RelayController::SettingsReplaced, this, [this] {
+        RefreshView();
+        ShowAdapterSettings();
     });
+    connect(&core_, &RelayController::SettingsFileRead, this, [this] {
+        ShowNames();
+        ShowRemoteBox(core_.remoteOn());
+    });
+    connect(&core_, &RelayController::RemoteOnChanged, this, &TForm1::ShowRemoteBox);
+    connect(&core_, &RelayController::PortControlsLockChanged, this, &TForm1::ShowPortControls);
+    connect(&core_, &RelayController::BusFactsChanged, this, &TForm1::ShowBusFacts);
+    connect(&core_, &RelayController::RelaysWritten, this, &TForm1::ShowRelayLamps);
+    connect(&core_, &RelayController::InputsRead, this, &TForm1::ShowInputLamps);
+    connect(&core_, &RelayController::ClientConnectedChanged, this, &TForm1::ShowRemoteLamp);
+    connect(&core_, &RelayController::SecondTicked, this, &TForm1::ShowClockSample);
 }
 
 QLabel* TForm1::Lamp(int index) const
@@ -548,6 +514,18 @@ QLabel* TForm1::Lamp(int index) const
     return nullptr;
 }
 
+void TForm1::ShowNames()
+{
+    for (int i = 0; i < 8; ++i)
+        Lamp(i)->setText(NameText(core_.names()[static_cast<size_t>(i)]));
+}
+
+void TForm1::ShowRemoteBox(bool on)
+{
+    const QSignalBlocker blocker(CheckBox7_);
+    CheckBox7_->setChecked(on);
+}
+
 void TForm1::ShowRemoteLamp(bool connected)
 {
     SetLampColour(Label58_, connected ? kLampGreen : kLampRed);
@@ -555,139 +533,113 @@ void TForm1::ShowRemoteLamp(bool connected)
 
 void TForm1::ShowAdapterSettings()
 {
-    ComboBox19_->SetPosition(adapter_.ComNumber - 1);
-    chipItem_[adapter_.ChipAddress == 0x20 ? 0 : 1]->setChecked(true);
+    ComboBox19_->SetPosition(core_.adapter().ComNumber - 1);
+    const QSignalBlocker first(chipItem_[0]);
+    const QSignalBlocker second(chipItem_[1]);
+    chipItem_[ChipItemOfAddress(core_.adapter().ChipAddress)]->setChecked(true);
 }
 
-void TForm1::OpenAdapterStep()
-{
-    if (OpenAdapter(adapter_, lines_, bus_))
-        LockPortControls(true);
-}
-
-void TForm1::LockPortControls(bool running)
+void TForm1::ShowPortControls(bool locked)
 {
     // Port, chip type and configuration files change only while the exchange is stopped.
     for (QWidget* control :
          std::initializer_list<QWidget*>{RadioGroup1_, ComboBox19_, Button7_, Button11_, Button12_})
-        control->setEnabled(!running);
-    Button8_->setEnabled(running);
+        control->setEnabled(!locked);
+    Button8_->setEnabled(locked);
 }
 
-void TForm1::Button7Click()
+void TForm1::ShowBusFacts(const BusFacts& facts)
 {
-    StartSeconds(model_);
-    OpenAdapterStep();
+    SetTextIfChanged(Label9_, "COM " + std::to_string(facts.ComNumber) + (facts.PortOpen ? "   Open" : "   Close"));
+    SetTextIfChanged(Label13_, std::string("Adapter  ") + (facts.Connected ? "connected" : "not connected"));
 }
 
-void TForm1::Button8Click()
-{
-    StopAdapter(adapter_, lines_);
-    LockPortControls(false);
-}
-
-void TForm1::Button9Click()
-{
-    ResetSwitching(model_);
-}
-
-void TForm1::ComboBox19Change(int itemIndex)
-{
-    SelectComPort(adapter_, itemIndex);
-}
-
-void TForm1::RadioGroup1Click(int item)
-{
-    SelectChip(adapter_, item);
-}
-
-void TForm1::ToggleButtonClick(int relay)
-{
-    ToggleRelay(model_, relay);
-}
-
-void TForm1::ModeSelectorChange(int relay)
-{
-    // Neither the relay nor its counters change with the mode.
-    model_.RelayMode(relay) = modeSelector_[relay]->Position();
-    RefreshView();
-}
-
-void TForm1::Timer1Timer()
-{
-    const ExchangeResult result = ExchangeTick(adapter_, model_, bus_);
-    SetTextIfChanged(Label9_, result.PortStatus);
-    SetTextIfChanged(Label13_, result.AdapterStatus);
-    if (result.RelayLampsChanged)
-        ShowRelayLamps();
-    if (result.InputLampsChanged)
-        ShowInputLamps();
-}
-
-void TForm1::ShowRelayLamps()
+void TForm1::ShowRelayLamps(uint8_t relayBits)
 {
     for (int r = 0; r < kRelayCount; ++r)
-        SetLampColour(relayLamp_[r], RelayIsOn(model_, r) ? kLampGreen : kLampRed);
+        SetLampColour(relayLamp_[r], (relayBits >> r) & 1 ? kLampGreen : kLampRed);
 }
 
-void TForm1::ShowInputLamps()
+void TForm1::ShowInputLamps(bool k1Closed, bool k2Closed)
 {
-    SetLampColour(Label7_, adapter_.K1Closed ? kLampGreen : kLampRed);
-    SetLampColour(Label8_, adapter_.K2Closed ? kLampGreen : kLampRed);
-}
-
-void TForm1::ArmSecondTick(const LocalDateTime& now)
-{
-    Timer2_->start(SecondTickDelayMs(now));
-}
-
-void TForm1::Timer2Timer()
-{
-    // Timer intervals drift against the clock; arming each tick anew for just past the next
-    // full second gives every second of the clock its tick, so no exact-second event is lost.
-    const LocalDateTime now = clock_.Now();
-    ArmSecondTick(now);
-    const int64_t second = ClockSecond(now);
-    if (second == lastTickSecond_)
-        return;  // woke before the full second: this second has had its tick
-    lastTickSecond_ = second;
-
-    SecondTick(model_, clock_, random_);
-    ShowClockSample();
-    RemoteCloseStep();
+    SetLampColour(Label7_, k1Closed ? kLampGreen : kLampRed);
+    SetLampColour(Label8_, k2Closed ? kLampGreen : kLampRed);
 }
 
 void TForm1::ShowClockSample()
 {
-    const LocalDateTime date = FromDateTime(model_.NowDate);
-    Label10_->setText(QString::fromStdString(model_.DayName) + QStringLiteral(" ,  ") +
+    const Model& model = core_.model();
+    const LocalDateTime date = FromDateTime(model.NowDate);
+    Label10_->setText(QString::fromStdString(model.DayName) + QStringLiteral(" ,  ") +
                       QLocale().toString(QDate(date.year, date.month, date.day), QLocale::ShortFormat));
-    Label11_->setText(QString::fromStdString(TimeText(model_.NowTime)));
+    Label11_->setText(QString::fromStdString(TimeText(model.NowTime)));
+}
+
+void TForm1::LoadClick()
+{
+    const QString path = dialogs_->AskOpenName();
+    if (!path.isEmpty())
+        core_.Load(path.toStdString());
+}
+
+void TForm1::SaveClick()
+{
+    const QString path = dialogs_->AskSaveName();
+    if (!path.isEmpty())
+        core_.Save(path.toStdString());
 }
 
 void TForm1::closeEvent(QCloseEvent* event)
 {
-    ReleasePortForExit(adapter_, lines_);
-    const bool closed = RunReported(this, [this] {
-        SaveConfiguration();
-        SaveSettingsFile();
-        DestroyRemoteServer();
-    });
-    if (!closed) {
-        // Nothing is lost: the window stays and the user can save elsewhere or retry.
+    // Nothing is lost when the save fails: the window stays and the user can save elsewhere.
+    if (core_.Close())
+        event->accept();
+    else
         event->ignore();
-        return;
-    }
-    Timer1_->stop();
-    Timer2_->stop();
-    event->accept();
 }
 
 bool TForm1::event(QEvent* event)
 {
-    if (event->type() == QEvent::WindowActivate)
-        RunReported(this, [this] { FormActivate(); });
+    // The IP dialog shows the stored texts again whenever the main window is activated.
+    if (event->type() == QEvent::WindowActivate && form3_)
+        form3_->Refill();
     return QWidget::event(event);
+}
+
+WindowFileDialogs::WindowFileDialogs(QWidget* parent)
+{
+    // Both dialogs open in the current directory, since they are given no directory of their own.
+    const QStringList filters{QStringLiteral("*.dat (*.dat)"), QStringLiteral("alle (*)")};
+    open_ = new QFileDialog(parent);
+    open_->setObjectName(QStringLiteral("OpenDialog1"));
+    open_->setAcceptMode(QFileDialog::AcceptOpen);
+    open_->setFileMode(QFileDialog::AnyFile);  // a typed name need not exist
+    open_->setNameFilters(filters);
+    save_ = new QFileDialog(parent);
+    save_->setObjectName(QStringLiteral("SaveDialog1"));
+    save_->setAcceptMode(QFileDialog::AcceptSave);
+    save_->setFileMode(QFileDialog::AnyFile);
+    save_->setNameFilters(filters);
+    save_->setDefaultSuffix(QStringLiteral("dat"));
+    save_->setOption(QFileDialog::DontConfirmOverwrite);
+}
+
+QString WindowFileDialogs::AskOpenName()
+{
+    return Ask(open_);
+}
+
+QString WindowFileDialogs::AskSaveName()
+{
+    return Ask(save_);
+}
+
+QString WindowFileDialogs::Ask(QFileDialog* dialog)
+{
+    dialog->setDirectory(QDir::currentPath());
+    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty())
+        return QString();
+    return QDir::toNativeSeparators(QFileInfo(dialog->selectedFiles().first()).absoluteFilePath());
 }
 
 }  // namespace tavoxa

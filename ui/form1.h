@@ -1,26 +1,16 @@
 // Form1, the main window: relay lamps and T buttons, per-relay settings rows, input lamps, chip
 // type, remote switch, COM port with START and STOP, the status lines and the command buttons.
 //
-// The window owns the program's state (the model, the adapter state and the bus) and its two
-// ticks; the platform parts (serial lines, clock, random source, bus delay) are handed in, so
-// tests run it against the simulated board with a clock they step.
+// A view of the RelayController: it builds the controls, forwards what the user does to the
+// controller and shows the controller's state when it reports a change. Runs on the main thread.
 #pragma once
 
 #include <QWidget>
 #include <array>
 #include <cstdint>
-#include <limits>
-
 #include <memory>
-#include <string>
 
-#include "adapter/exchange.h"
-#include "adapter/i2c.h"
-#include "engine/clock.h"
-#include "engine/model.h"
-#include "engine/random.h"
-#include "remote/protocol.h"
-#include "storage/configfile.h"
+#include "core/relaycontroller.h"
 
 class QCheckBox;
 class QCloseEvent;
@@ -33,40 +23,30 @@ class QLineEdit;
 class QPushButton;
 class QRadioButton;
 class QTimeEdit;
-class QTimer;
 
 namespace tavoxa {
 
-class RemoteServer;
 class Selector;
 class TForm2;
 class TForm3;
 
-// How far past the full second the second tick is armed: enough to be on the right side of the
-// second even when the timer or the clock jitters by a few milliseconds.
-constexpr int kSecondTickLagMs = 5;
-// Interval from `now` to kSecondTickLagMs past the next full second of the clock.
-int SecondTickDelayMs(const LocalDateTime& now);
+// The file dialogs of Load and Save: the full path picked, empty when cancelled.
+class FileDialogs {
+public:
+    virtual ~FileDialogs() = default;
+    virtual QString AskOpenName() = 0;
+    virtual QString AskSaveName() = 0;
+};
 
 class TForm1 : public QWidget {
     Q_OBJECT
 public:
-    // Builds every control and runs the start-up work (FormCreate). An error raised by the
-    // start-up steps is reported and skips the rest of them.
-    TForm1(SerialLines& lines, const Clock& clock, RandomSource& random, BusDelay& delay,
-           QWidget* parent = nullptr);
+    // Builds every control and shows the controller's state; `dialogs` defaults to the window's
+    // own file dialogs (OpenDialog1, SaveDialog1).
+    explicit TForm1(RelayController& core, FileDialogs* dialogs = nullptr, QWidget* parent = nullptr);
     ~TForm1() override;
 
-    Model& model() { return model_; }
-    const Model& model() const { return model_; }
-    AdapterState& adapter() { return adapter_; }
-    const AdapterState& adapter() const { return adapter_; }
-    I2cBus& bus() { return bus_; }
-    RemoteSettings& remote() { return remote_; }
-    RemoteServer& server() { return *server_; }
-    // ConfigFileName: the current configuration file.
-    const std::string& configFileName() const { return ConfigFileName_; }
-    void setConfigFileName(const std::string& name) { ConfigFileName_ = name; }
+    RelayController& core() { return core_; }
 
     // The help window and the IP dialog are created after the main window.
     void SetHelpWindow(TForm2* help) { help_ = help; }
@@ -76,72 +56,13 @@ public:
     // replaces; CheckBox7 "Remote".
     QLabel* Lamp(int index) const;
     QCheckBox* RemoteBox() const { return CheckBox7_; }
-    // Label58: green while a remote client is connected.
-    void ShowRemoteLamp(bool connected);
 
     // Copies the whole model into the controls and shows the fields of each relay's mode.
     void RefreshView();
-    // After a configuration load: COM list to ComNumber - 1 (no handler runs), chip type item
-    // from ChipAddress (RadioGroup1Click runs when the item changes).
-    void ShowAdapterSettings();
-
-    // Timer1 (20 ms): one exchange tick, then the status lines and lamps.
-    void Timer1Timer();
-    // Timer2: re-arms itself for just past the next full second, then runs one second tick,
-    // shows date and time and runs the remote's close step. A second of the clock that has
-    // already had its tick (a wake-up before the full second) gets no second one.
-    void Timer2Timer();
-
-    // Port control, chip type and RESET.
-    void Button7Click();  // START: StartSeconds, then the port is opened
-    void Button8Click();  // STOP
-    void Button9Click();  // RESET
-    void ComboBox19Change(int itemIndex);
-    void RadioGroup1Click(int item);
-
-    // T buttons and mode selectors (relay 0..5).
-    void ToggleButtonClick(int relay);
-    void ModeSelectorChange(int relay);
-
-    // Settings editing, one handler per control family (relay 0..5).
-    void ProgramSelectorChange(int relay);  // ComboBox7..12
-    void DaySelectorChange(int relay);      // ComboBox13..18
-    void DatePickerChange(int relay);       // DateTimePicker1..6
-    void StartPickerChange(int relay);      // DateTimePicker7..12
-    void EndPickerChange(int relay);        // DateTimePicker13..18
-    void CheckBox1Click();
-    void CheckBx2Click();
-    void CheckBox3Click();
-    void CheckBox4Click();
-    void CheckBox5Click();
-    void CheckBox6Click();
-    void SecondsEditChange(int relay, bool endEdit);     // Edit1..12: odd StartAfter, even EndAfter
-    void WindowSelectorChange(int relay);                // ComboBox20..25
-    void MaxEditChange(int relay);                       // Edit13..18
-    void WindowPickerChange(int relay, bool endPicker);  // DateTimePicker19..30
-
-    // Steps that belong to the files, the remote server, the help window and the IP dialog.
-    // Those run from the constructor are TForm1's own, whatever a subclass overrides.
-    virtual void InitRemoteState();    // RemoteState := Idle
-    virtual void LoadSettingsFile();   // swcf.ini; may check "Remote"
-    virtual void LoadConfiguration();  // configuration file or defaults, then RefreshView
-    virtual void SaveConfiguration();
-    virtual void SaveSettingsFile();
-    virtual void RemoteCloseStep();      // end of every second tick
-    virtual void DestroyRemoteServer();  // last step of closing
-    virtual void FormActivate();         // refills the IP dialog
-    virtual void Button10Click();        // Help
-    virtual void Button11Click();        // Save
-    virtual void Button12Click();        // Load
-    virtual void Button13Click();        // IP
-    virtual void CheckBox7Click();       // Remote switched
-
-    // Shows OpenDialog1 or SaveDialog1 and gives the full path picked, empty when cancelled.
-    virtual QString AskFileName(QFileDialog* dialog);
 
 protected:
-    // FormClose: port released, configuration and settings saved, server destroyed. A failing
-    // save is reported and abandons the close; the window stays open.
+    // The close box: the controller releases the port and saves; a failing save keeps the
+    // window open.
     void closeEvent(QCloseEvent* event) override;
     bool event(QEvent* event) override;
 
@@ -151,32 +72,36 @@ private:
     void BuildRelayRows(QWidget* panel);
     void BuildLowerPart(QWidget* panel);
     void ConnectHandlers();
-    void FormCreate();
+    void ConnectController();
 
-    // OpenAdapter of start-up and START: opens the port and locks the port controls.
-    void OpenAdapterStep();
-    void LockPortControls(bool running);
-    void RepeatBoxClick(int relay);
-    void ArmSecondTick(const LocalDateTime& now);
+    // Shows COM port and chip type of the settings in force; no handler runs.
+    void ShowAdapterSettings();
+    void ShowNames();
+    void ShowRemoteBox(bool on);
+    void ShowPortControls(bool locked);
+    void ShowBusFacts(const BusFacts& facts);
+    void ShowRelayLamps(uint8_t relayBits);
+    void ShowInputLamps(bool k1Closed, bool k2Closed);
+    void ShowRemoteLamp(bool connected);
     void ShowClockSample();
-    void ShowRelayLamps();
-    void ShowInputLamps();
-    // A handler bound to a signal: whatever it raises reaches the error report.
-    template <typename Handler>
-    auto Reported(Handler handler);
 
-    // The program and window a row shows, or -1 when the selection lies outside the tables.
-    int ShownProgram(int relay) const;
-    int ShownWindow(int relay) const;
+    // Change handlers of the settings rows (relay 0..5).
+    void ModeSelectorChange(int relay);
+    void ProgramSelectorChange(int relay);
+    void DaySelectorChange(int relay);
+    void DatePickerChange(int relay);
+    void StartPickerChange(int relay);
+    void EndPickerChange(int relay);
+    void SecondsEditChange(int relay, bool endEdit);
+    void WindowSelectorChange(int relay);
+    void MaxEditChange(int relay);
+    void WindowPickerChange(int relay, bool endPicker);
+    void LoadClick();
+    void SaveClick();
 
-    SerialLines& lines_;
-    const Clock& clock_;
-    RandomSource& random_;
-    Model model_;
-    AdapterState adapter_;
-    I2cBus bus_;
-    // The clock second of the last second tick, so a timer firing early ticks no second twice.
-    int64_t lastTickSecond_ = std::numeric_limits<int64_t>::min();
+    RelayController& core_;
+    std::unique_ptr<FileDialogs> ownDialogs_;
+    FileDialogs* dialogs_ = nullptr;
 
     std::array<QLabel*, 6> relayLamp_{};             // Label1..6
     std::array<QPushButton*, 6> toggleButton_{};     // Button1..6
@@ -214,21 +139,21 @@ private:
     QGroupBox* RadioGroup1_ = nullptr;  // chip type
     std::array<QRadioButton*, 2> chipItem_{};
     QCheckBox* CheckBox7_ = nullptr;  // Remote
-    QTimer* Timer1_ = nullptr;
-    QTimer* Timer2_ = nullptr;
-    QFileDialog* OpenDialog1_ = nullptr;
-    QFileDialog* SaveDialog1_ = nullptr;
-
-    // Files and remote.
-    void BuildFileDialogs();
-    std::string ConfigFileName_;
-    StorageState storage_;
-    // Lines 4..11 of swcf.ini as read: the names have no editor, so they go back unchanged.
-    std::array<std::string, 8> names_{};
-    RemoteSettings remote_;
-    std::unique_ptr<RemoteServer> server_;  // ServerSocket1
     TForm2* help_ = nullptr;
     TForm3* form3_ = nullptr;
+};
+
+// The window's own file dialogs, OpenDialog1 and SaveDialog1, opening in the current directory.
+class WindowFileDialogs : public FileDialogs {
+public:
+    explicit WindowFileDialogs(QWidget* parent);
+    QString AskOpenName() override;
+    QString AskSaveName() override;
+
+private:
+    QString Ask(QFileDialog* dialog);
+    QFileDialog* open_;
+    QFileDialog* save_;
 };
 
 }  // namespace tavoxa
