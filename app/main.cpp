@@ -1,23 +1,30 @@
-// Tavoxa's entry: creates the main window, the help window and the remote settings dialog,
-// in that order, and runs the event loop until the main window closes.
+// Tavoxa's entry: reads the command line, then runs the relay controller, with its window when
+// there is a display and alone (headless) when there is none.
 //
 // Built twice: `tavoxa` drives the relay board on a real serial port; `tavoxa-sim` has the
 // simulated board behind every COM port and a small window that shows its pins and closes
 // its contacts, so every mode can be tried without hardware.
 #include <QApplication>
+#include <QDialog>
+#include <QDir>
 #include <QSocketNotifier>
 
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include "adapter/i2c.h"
+#include "app/options.h"
+#include "core/relaycontroller.h"
 #include "engine/clock.h"
 #include "engine/random.h"
-#include "core/relaycontroller.h"
 #include "ui/errorreport.h"
 #include "ui/form1.h"
 #include "ui/form2.h"
@@ -40,10 +47,9 @@ void OnStopSignal(int)
     [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
 }
 
-// SIGTERM, SIGINT and SIGHUP close the main window as its close box does, so a headless
-// program writes its files and closes the port before it ends. The handlers are installed
-// first thing; a signal that comes while the window is still being built waits in the pipe
-// until the event loop runs.
+// SIGTERM, SIGINT and SIGHUP end the program as the window's close box does: the port is
+// closed and both files are written. The handlers are installed first thing; a signal that
+// comes during the start-up waits in the pipe until the event loop runs.
 void CatchStopSignals()
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
@@ -57,28 +63,67 @@ void CatchStopSignals()
     sigaction(SIGHUP, &action, nullptr);
 }
 
-void CloseOnStopSignal(QWidget* mainWindow)
+// Once a stop signal has come the program ends within this time, whatever holds it up.
+constexpr auto kStopDeadline = std::chrono::seconds(3);
+
+void ArmStopDeadline()
+{
+    std::thread([] {
+        std::this_thread::sleep_for(kStopDeadline);
+        static const char message[] = "tavoxa: did not end within 3 s of the stop signal; ending now\n";
+        [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, message, sizeof message - 1);
+        ::_exit(1);
+    }).detach();
+}
+
+// A stop signal: open boxes and dialogs go first (nobody answers them now), then the controller
+// closes and saves; a failed save is reported on standard error and ends the program with 1.
+void StopOnSignal(tavoxa::RelayController& core, tavoxa::MessageBoxReport* boxes, tavoxa::ErrorReport& stderrReport)
 {
     if (signalPipe[0] < 0)
         return;
-    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, mainWindow);
-    QObject::connect(notifier, &QSocketNotifier::activated, mainWindow, [mainWindow] {
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &core);
+    QObject::connect(notifier, &QSocketNotifier::activated, &core, [&core, boxes, notifier, &stderrReport] {
         char byte;
         [[maybe_unused]] const ssize_t n = ::read(signalPipe[0], &byte, 1);
-        mainWindow->close();
+        notifier->setEnabled(false);
+        ArmStopDeadline();
+        if (boxes)
+            boxes->SendTo(&stderrReport);
+        for (int i = 0; i < 16 && QApplication::activeModalWidget(); ++i) {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (auto* dialog = qobject_cast<QDialog*>(modal))
+                dialog->reject();
+            modal->close();
+        }
+        const bool saved = core.Close();
+        QCoreApplication::exit(saved ? 0 : 1);
     });
 }
 
+// Every client connection and file costs a descriptor; the soft limit of a service (often 1024)
+// is raised to what the system allows, so the files can still be written under load.
+void RaiseDescriptorLimit()
+{
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
 // Without a display the program still switches relays and serves the remote: it runs on
-// Qt's offscreen platform and says so.
-void ChooseHeadlessWhenNoDisplay()
+// Qt's offscreen platform without a window, and says so.
+bool ChooseHeadlessWhenNoDisplay()
 {
     if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        return;
+        return qgetenv("QT_QPA_PLATFORM") == "offscreen";
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
         std::fprintf(stderr, "tavoxa: no display found; running headless on the offscreen platform\n");
+        return true;
     }
+    return false;
 }
 
 }  // namespace
@@ -86,10 +131,26 @@ void ChooseHeadlessWhenNoDisplay()
 int main(int argc, char** argv)
 {
     CatchStopSignals();
-    ChooseHeadlessWhenNoDisplay();
+    const bool windowless = tavoxa::NeedsNoWindow(argc, argv);
+    if (windowless)
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    const bool headless = windowless || ChooseHeadlessWhenNoDisplay();
     QApplication app(argc, argv);
     QApplication::setApplicationName("tavoxa");
     QApplication::setApplicationDisplayName("Tavoxa");
+    QApplication::setApplicationVersion(tavoxa::kVersionText);
+
+    tavoxa::AppOptions options;
+    if (const int code = tavoxa::ParseOptions(app, options); code >= 0)
+        return code;
+    if (!options.dir.isEmpty() && !QDir::setCurrent(options.dir)) {
+        std::fprintf(stderr, "tavoxa: cannot change to the folder %s\n", qPrintable(options.dir));
+        return 1;
+    }
+    if (options.plan || !options.planImage.isEmpty())
+        return tavoxa::RunPlan(options);
+
+    RaiseDescriptorLimit();
 
     tavoxa::SystemClock clock;
     tavoxa::LcgRandom random;
@@ -100,15 +161,31 @@ int main(int argc, char** argv)
     tavoxa::RSCOM lines;
 #endif
 
-    tavoxa::MessageBoxReport report;
+    tavoxa::StderrReport stderrReport(clock);
+    tavoxa::MessageBoxReport boxReport;
+    tavoxa::ErrorReport& report = headless ? static_cast<tavoxa::ErrorReport&>(stderrReport) : boxReport;
     tavoxa::RelayController core(lines, clock, random, delay, report);
+    core.SetUnattended(headless);
+    if (!options.logFile.isEmpty()) {
+        QString why;
+        if (!core.log().OpenFile(options.logFile, &why))
+            std::fprintf(stderr, "tavoxa: cannot write the log file %s: %s\n", qPrintable(options.logFile),
+                         qPrintable(why));
+    }
+
+    if (headless) {
+        StopOnSignal(core, nullptr, stderrReport);
+        core.Startup();
+        return app.exec();
+    }
+
     tavoxa::TForm1 form1(core);
-    report.SetParent(&form1);
+    boxReport.SetParent(&form1);
     tavoxa::TForm2 form2(&form1);
     tavoxa::TForm3 form3(core.remote(), &form1);
     form1.SetHelpWindow(&form2);
     form1.SetRemoteDialog(&form3);
-    CloseOnStopSignal(&form1);
+    StopOnSignal(core, &boxReport, stderrReport);
     core.Startup();
     form1.show();
 #ifdef TAVOXA_SIMULATED

@@ -1,6 +1,10 @@
 #include "core/relaycontroller.h"
 
+#include <QCoreApplication>
+#include <QStringDecoder>
 #include <QTimer>
+
+#include <cstdio>
 
 #include "engine/hardware.h"
 #include "engine/secondtick.h"
@@ -23,13 +27,37 @@ int64_t ClockSecond(const LocalDateTime& t)
            (t.hour * 60 + t.minute) * 60 + t.second;
 }
 
+QString NameText(const std::string& bytes)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = utf8.decode(QByteArray::fromStdString(bytes));
+    return utf8.hasError() ? QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size())) : text;
+}
+
+void StderrReport::Report(const QString& text)
+{
+    const QByteArray line =
+        (LogTimeText(clock_.Now()) + QLatin1Char(' ') + QCoreApplication::applicationName() + QStringLiteral(": ") +
+         text + QLatin1Char('\n'))
+            .toUtf8();
+    std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);
+    std::fflush(stderr);
+}
+
 RelayController::RelayController(SerialLines& lines, const Clock& clock, RandomSource& random,
                                  BusDelay& delay, ErrorReport& report, QObject* parent)
-    : QObject(parent), lines_(lines), clock_(clock), random_(random), report_(report), bus_(lines, delay)
+    : QObject(parent),
+      lines_(lines),
+      clock_(clock),
+      random_(random),
+      report_(report),
+      bus_(lines, delay),
+      log_(clock)
 {
     qRegisterMetaType<tavoxa::BusFacts>();
     server_ = std::make_unique<RemoteServer>(remote_, model_);
     connect(server_.get(), &RemoteServer::LampChanged, this, &RelayController::ClientConnectedChanged);
+    connect(server_.get(), &RemoteServer::RelayBitsChanged, this, [this] { NoteRelays(QStringLiteral("remote")); });
 
     exchangeTimer_ = new QTimer(this);
     exchangeTimer_->setObjectName(QStringLiteral("Timer1"));
@@ -41,6 +69,10 @@ RelayController::RelayController(SerialLines& lines, const Clock& clock, RandomS
     secondTimer_->setTimerType(Qt::PreciseTimer);
     secondTimer_->setSingleShot(true);
     connect(secondTimer_, &QTimer::timeout, this, [this] { Reported([this] { SecondTimerFired(); }); });
+    remoteRetry_ = new QTimer(this);
+    remoteRetry_->setInterval(10000);
+    connect(remoteRetry_, &QTimer::timeout, this, &RelayController::RetryRemote);
+    connect(this, &RelayController::BusFactsChanged, this, &RelayController::NoteBusFacts);
 }
 
 RelayController::~RelayController()
@@ -58,9 +90,15 @@ void RelayController::Startup()
     remote_.RemoteState = Idle;
     adapter_.ComNumber = 1;
     adapter_.ChipAddress = kChipAddressPcf8574;
-    Reported([this] {
+    // With a display an error from the files skips the rest of the start-up, and the user sees
+    // the port closed; unattended, the port opens and the ticks run on what was read.
+    const bool filesRead = Reported([this] {
         LoadSettingsFile();
         LoadConfiguration();
+    });
+    if (!filesRead && !unattended_)
+        return;
+    Reported([this] {
         adapter_.DebounceCount = 0;
         model_.MinuteCounter = 0;
         model_.MinuteTick = false;
@@ -73,6 +111,7 @@ void RelayController::Startup()
                 model_.MinutesToOff(r, w) = 0;
         }
     });
+    loggedRelays_ = static_cast<uint8_t>(model_.RelayBits & kRelayMask);
 }
 
 bool RelayController::Close()
@@ -176,11 +215,13 @@ void RelayController::Stop()
 void RelayController::Reset()
 {
     ResetSwitching(model_);
+    NoteRelays(QStringLiteral("RESET"));
 }
 
 void RelayController::Toggle(int relay)
 {
     ToggleRelay(model_, relay);
+    NoteRelays(QStringLiteral("T button"));
 }
 
 void RelayController::SelectComPort(int itemIndex)
@@ -196,13 +237,70 @@ void RelayController::SelectChip(int item)
 bool RelayController::SetRemote(bool on)
 {
     remoteOn_ = on;
-    if (server_->RemoteSwitched(on))
+    remoteRetry_->stop();
+    const bool wasOpen = server_->IsOpen();
+    if (server_->RemoteSwitched(on)) {
+        if (server_->IsOpen() && !wasOpen)
+            log_.Write(QStringLiteral("remote server listening on port %1").arg(server_->BoundPort()));
+        else if (!server_->IsOpen() && wasOpen)
+            log_.Write(QStringLiteral("remote server closed"));
         return true;
-    // A port that cannot be bound switches Remote off again, without a message.
-    remoteOn_ = false;
+    }
+    log_.Write(QStringLiteral("remote server cannot listen on port %1").arg(RemotePortNumber(remote_.RemotePort)));
     server_->RemoteSwitched(false);
+    if (unattended_) {
+        // Nobody can switch it on again: keep the user's choice and try again.
+        remoteRetry_->start();
+        return true;
+    }
+    // With a display the switch goes off again, and the user sees it.
+    remoteOn_ = false;
     emit RemoteOnChanged(false);
     return false;
+}
+
+void RelayController::RetryRemote()
+{
+    if (!remoteOn_ || server_->IsOpen()) {
+        remoteRetry_->stop();
+        return;
+    }
+    if (server_->RemoteSwitched(true)) {
+        remoteRetry_->stop();
+        log_.Write(QStringLiteral("remote server listening on port %1").arg(server_->BoundPort()));
+        return;
+    }
+    server_->RemoteSwitched(false);
+}
+
+void RelayController::NoteRelays(const QString& cause)
+{
+    const auto now = static_cast<uint8_t>(model_.RelayBits & kRelayMask);
+    const uint8_t changed = now ^ loggedRelays_;
+    loggedRelays_ = now;
+    if (changed == 0)
+        return;
+    const LocalDateTime t = clock_.Now();
+    for (int r = 0; r < kRelayCount; ++r) {
+        if (!(changed >> r & 1))
+            continue;
+        const QString name = Name(r);
+        log_.WriteAt(t, QStringLiteral("relay %1%2 %3: %4")
+                            .arg(r + 1)
+                            .arg(name.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(name))
+                            .arg(now >> r & 1 ? QStringLiteral("on") : QStringLiteral("off"))
+                            .arg(cause));
+    }
+}
+
+void RelayController::NoteBusFacts(const BusFacts& facts)
+{
+    if (facts.PortOpen != loggedFacts_.PortOpen || facts.ComNumber != loggedFacts_.ComNumber || !factsLogged_)
+        log_.Write(QStringLiteral("port COM %1 %2").arg(facts.ComNumber).arg(facts.PortOpen ? "open" : "closed"));
+    if (facts.Connected != loggedFacts_.Connected || !factsLogged_)
+        log_.Write(facts.Connected ? QStringLiteral("adapter connected") : QStringLiteral("adapter not connected"));
+    loggedFacts_ = facts;
+    factsLogged_ = true;
 }
 
 void RelayController::Load(const std::string& path)
@@ -213,6 +311,7 @@ void RelayController::Load(const std::string& path)
         adapter_.PortSettings = BuildPortSettings("COM", adapter_.ComNumber);
         ResetSwitching(model_);
         Start();
+        NoteRelays(QStringLiteral("START after Load"));
     });
 }
 
@@ -313,6 +412,9 @@ void RelayController::SetWindowEnd(int relay, double time)
 void RelayController::ExchangeTimerFired()
 {
     const ExchangeResult result = ExchangeTick(adapter_, model_, bus_);
+    NoteRelays(QStringLiteral("input logic (K1 %1, K2 %2)")
+                   .arg(adapter_.K1Closed ? "closed" : "open")
+                   .arg(adapter_.K2Closed ? "closed" : "open"));
     if (result.RelayLampsChanged)
         emit RelaysWritten(static_cast<uint8_t>(model_.RelayBits & kRelayMask));
     if (result.InputLampsChanged)
@@ -342,6 +444,7 @@ void RelayController::SecondTimerFired()
     lastTickSecond_ = second;
 
     SecondTick(model_, clock_, random_);
+    NoteRelays(QStringLiteral("timer"));
     emit SecondTicked();
     server_->RemoteCloseStep();
 }

@@ -18,6 +18,7 @@
 #include "adapter/exchange.h"
 #include "adapter/i2c.h"
 #include "core/errorreport.h"
+#include "core/switchinglog.h"
 #include "engine/clock.h"
 #include "engine/model.h"
 #include "engine/random.h"
@@ -50,6 +51,20 @@ struct BusFacts {
     bool operator!=(const BusFacts& o) const { return !(*this == o); }
 };
 
+// A name from swcf.ini as text: UTF-8 when the bytes are, else one byte per character.
+QString NameText(const std::string& bytes);
+
+// Writes each report to standard error with the time and the program's name: a program without
+// a display has nobody to answer a box.
+class StderrReport : public ErrorReport {
+public:
+    explicit StderrReport(const Clock& clock) : clock_(clock) {}
+    void Report(const QString& text) override;
+
+private:
+    const Clock& clock_;
+};
+
 class RelayController : public QObject {
     Q_OBJECT
 public:
@@ -57,6 +72,12 @@ public:
     RelayController(SerialLines& lines, const Clock& clock, RandomSource& random, BusDelay& delay,
                     ErrorReport& report, QObject* parent = nullptr);
     ~RelayController() override;
+
+    // Unattended (no display): an error during start-up does not stop the start-up, since nobody
+    // can press START, and a remote port that cannot be bound is tried again every 10 s.
+    void SetUnattended(bool unattended) { unattended_ = unattended; }
+    bool unattended() const { return unattended_; }
+    SwitchingLog& log() { return log_; }
 
     // Reads swcf.ini (which may switch the remote on) and the configuration file or the
     // defaults, then opens the port. An error from the files is reported and skips the rest:
@@ -96,6 +117,9 @@ public:
     void SetWindowMaxMinutes(int relay, int32_t minutes);
     void SetWindowStart(int relay, double time);
     void SetWindowEnd(int relay, double time);
+    // The name of relay 0..5 or input 6..7 as text.
+    QString Name(int index) const { return NameText(names_[static_cast<size_t>(index)]); }
+
     // The program and window a relay's row shows, or -1 when the selection lies outside the tables.
     int ShownProgram(int relay) const;
     int ShownWindow(int relay) const;
@@ -149,6 +173,10 @@ private:
     void OpenAdapterStep();
     void LockPortControls(bool locked);
     void ArmSecondTick(const LocalDateTime& now);
+    // Logs every relay whose state differs from the state last logged, with `cause`.
+    void NoteRelays(const QString& cause);
+    void NoteBusFacts(const BusFacts& facts);
+    void RetryRemote();
     template <typename Handler>
     bool Reported(Handler&& handler)
     {
@@ -167,10 +195,16 @@ private:
     std::unique_ptr<RemoteServer> server_;
     std::string configFileName_;
     std::array<std::string, 8> names_{};
+    SwitchingLog log_;
+    uint8_t loggedRelays_ = 0;
+    bool unattended_ = false;
+    QTimer* remoteRetry_ = nullptr;
     bool remoteOn_ = false;
     bool portLocked_ = false;
     BusFacts lastFacts_;
     bool factsShown_ = false;
+    BusFacts loggedFacts_;
+    bool factsLogged_ = false;
     // The clock second of the last second tick, so a timer firing early ticks no second twice.
     int64_t lastTickSecond_ = std::numeric_limits<int64_t>::min();
     QTimer* exchangeTimer_ = nullptr;

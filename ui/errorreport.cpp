@@ -7,6 +7,10 @@ namespace tavoxa {
 
 void MessageBoxReport::Report(const QString& text)
 {
+    if (other_) {
+        other_->Report(text);
+        return;
+    }
     QWidget* over = QApplication::activeWindow() ? QApplication::activeWindow() : parent_;
     QMessageBox::critical(over, QGuiApplication::applicationDisplayName(), text);
 }

@@ -19,7 +19,6 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QSignalBlocker>
-#include <QStringDecoder>
 #include <QTimeEdit>
 
 #include "engine/hardware.h"
@@ -150,15 +149,6 @@ QString ShortDateFormat()
     if (!format.contains(QLatin1String("yyyy")))
         format.replace(QLatin1String("yy"), QLatin1String("yyyy"));
     return format;
-}
-
-// The names in swcf.ini are bytes as a text editor left them: shown as UTF-8 when they are,
-// else one byte per character.
-QString NameText(const std::string& bytes)
-{
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString text = utf8.decode(QByteArray::fromStdString(bytes));
-    return utf8.hasError() ? QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size())) : text;
 }
 
 QStringList Entries(const char* const* names, int count)

@@ -1,0 +1,105 @@
+#include "app/options.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <cstdio>
+#include <cstring>
+
+namespace tavoxa {
+
+bool NeedsNoWindow(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        for (const char* option : {"--help", "-h", "--help-all", "--version", "-v", "--plan", "--plan-image"}) {
+            if (std::strcmp(argv[i], option) == 0 || (std::strncmp(argv[i], "--plan-image=", 13) == 0))
+                return true;
+        }
+    }
+    return false;
+}
+
+int ParseOptions(const QCoreApplication& app, AppOptions& options)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Runs a six-relay board on a PCF8574 port expander driven over a serial port's modem lines.\n"
+        "Settings are read from swcf.ini and the configuration file in the working folder (or --dir)."));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    const QCommandLineOption dir(QStringLiteral("dir"), QStringLiteral("Folder of swcf.ini and the configuration file."),
+                                 QStringLiteral("DIR"));
+    const QCommandLineOption log(QStringLiteral("log"),
+                                 QStringLiteral("Append the switching log to FILE as well as to standard error."),
+                                 QStringLiteral("FILE"));
+    const QCommandLineOption plan(QStringLiteral("plan"),
+                                  QStringLiteral("Print the coming switchings of every relay and exit."));
+    const QCommandLineOption days(QStringLiteral("days"), QStringLiteral("Days the plan covers (default 7)."),
+                                  QStringLiteral("N"), QStringLiteral("7"));
+    const QCommandLineOption planImage(QStringLiteral("plan-image"),
+                                       QStringLiteral("Draw the coming switchings into FILE.png and exit."),
+                                       QStringLiteral("FILE.png"));
+    const QCommandLineOption resume(
+        QStringLiteral("resume-timers"),
+        QStringLiteral("At start-up, set every relay in Timer mode as its programs of the past seven days left it."));
+    const QCommandLineOption mqtt(QStringLiteral("mqtt"),
+                                 QStringLiteral("Publish relays and inputs to the MQTT broker at URL "
+                                                "(mqtt://host:1883 or mqtts://host:8883)."),
+                                 QStringLiteral("URL"));
+    const QCommandLineOption mqttUser(QStringLiteral("mqtt-user"), QStringLiteral("MQTT user name."),
+                                      QStringLiteral("NAME"));
+    const QCommandLineOption mqttPassword(QStringLiteral("mqtt-password-file"),
+                                          QStringLiteral("File whose first line is the MQTT password."),
+                                          QStringLiteral("FILE"));
+    const QCommandLineOption mqttCa(QStringLiteral("mqtt-ca"),
+                                    QStringLiteral("CA certificate file for mqtts:// brokers."), QStringLiteral("FILE"));
+    const QCommandLineOption mqttId(
+        QStringLiteral("mqtt-id"),
+        QStringLiteral("Id of this board in the topics tavoxa/ID/... (default: host name and folder name)."),
+        QStringLiteral("ID"));
+    for (const QCommandLineOption& option :
+         {dir, log, plan, days, planImage, resume, mqtt, mqttUser, mqttPassword, mqttCa, mqttId})
+        parser.addOption(option);
+
+    if (!parser.parse(app.arguments())) {
+        std::fprintf(stderr, "tavoxa: %s\nTry 'tavoxa --help'.\n", qPrintable(parser.errorText()));
+        return 1;
+    }
+    if (parser.isSet(help)) {
+        std::fputs(qPrintable(parser.helpText()), stdout);
+        return 0;
+    }
+    if (parser.isSet(version)) {
+        std::printf("tavoxa %s\n", kVersionText);
+        return 0;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        std::fprintf(stderr, "tavoxa: unexpected argument %s\nTry 'tavoxa --help'.\n",
+                     qPrintable(parser.positionalArguments().first()));
+        return 1;
+    }
+    bool daysOk = false;
+    options.days = parser.value(days).toInt(&daysOk);
+    if (!daysOk || options.days < 1 || options.days > 366) {
+        std::fprintf(stderr, "tavoxa: --days takes a number of days from 1 to 366\n");
+        return 1;
+    }
+    options.dir = parser.value(dir);
+    options.logFile = parser.value(log);
+    options.plan = parser.isSet(plan);
+    options.planImage = parser.value(planImage);
+    options.resumeTimers = parser.isSet(resume);
+    options.mqttUrl = parser.value(mqtt);
+    options.mqttUser = parser.value(mqttUser);
+    options.mqttPasswordFile = parser.value(mqttPassword);
+    options.mqttCa = parser.value(mqttCa);
+    options.mqttId = parser.value(mqttId);
+    return -1;
+}
+
+int RunPlan(const AppOptions&)
+{
+    std::fprintf(stderr, "tavoxa: the plan is not built into this program yet\n");
+    return 1;
+}
+
+}  // namespace tavoxa

@@ -1,0 +1,38 @@
+// The command line of `tavoxa` and `tavoxa-sim`.
+#pragma once
+
+#include <QString>
+
+class QCoreApplication;
+
+namespace tavoxa {
+
+inline constexpr char kVersionText[] = "4.1b";
+
+struct AppOptions {
+    QString dir;        // folder of swcf.ini and the configuration file; the working folder if empty
+    QString logFile;    // switching log appended here as well as to standard error
+    bool plan = false;  // print the coming switchings and exit
+    int days = 7;
+    QString planImage;  // draw the coming switchings into this PNG and exit
+    bool resumeTimers = false;
+    QString mqttUrl;
+    QString mqttUser;
+    QString mqttPasswordFile;
+    QString mqttCa;
+    QString mqttId;
+};
+
+// Whether the command line asks for something that needs no window and no display (--help,
+// --version, a plan): the program then runs on the offscreen platform whatever the display.
+bool NeedsNoWindow(int argc, char** argv);
+
+// Reads the command line into `options`. Returns -1 to go on, or the exit code when the program
+// is done: 0 after --help and --version, 1 after a mistake (said on standard error).
+int ParseOptions(const QCoreApplication& app, AppOptions& options);
+
+// --plan and --plan-image: reads swcf.ini and the configuration file as the start-up does and
+// writes the plan, touching no port and writing no settings. Returns the exit code.
+int RunPlan(const AppOptions& options);
+
+}  // namespace tavoxa
