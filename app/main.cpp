@@ -93,8 +93,9 @@ void StopOnSignal(tavoxa::RelayController& core, tavoxa::MessageBoxReport* boxes
         for (int i = 0; i < 16 && QApplication::activeModalWidget(); ++i) {
             QWidget* modal = QApplication::activeModalWidget();
             if (auto* dialog = qobject_cast<QDialog*>(modal))
-                dialog->reject();
-            modal->close();
+                dialog->done(QDialog::Rejected);
+            else
+                modal->close();
         }
         const bool saved = core.Close();
         QCoreApplication::exit(saved ? 0 : 1);

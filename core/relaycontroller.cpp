@@ -241,7 +241,7 @@ bool RelayController::SetRemote(bool on)
     const bool wasOpen = server_->IsOpen();
     if (server_->RemoteSwitched(on)) {
         if (server_->IsOpen() && !wasOpen)
-            log_.Write(QStringLiteral("remote server listening on port %1").arg(server_->BoundPort()));
+            NoteListening();
         else if (!server_->IsOpen() && wasOpen)
             log_.Write(QStringLiteral("remote server closed"));
         return true;
@@ -267,10 +267,17 @@ void RelayController::RetryRemote()
     }
     if (server_->RemoteSwitched(true)) {
         remoteRetry_->stop();
-        log_.Write(QStringLiteral("remote server listening on port %1").arg(server_->BoundPort()));
+        NoteListening();
         return;
     }
     server_->RemoteSwitched(false);
+}
+
+void RelayController::NoteListening()
+{
+    log_.Write(QStringLiteral("remote server listening on port %1").arg(server_->BoundPort()));
+    if (remote_.RemotePassword.empty())
+        log_.Write(QStringLiteral("remote switching stays locked until a password is set"));
 }
 
 void RelayController::NoteRelays(const QString& cause)

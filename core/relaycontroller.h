@@ -177,6 +177,7 @@ private:
     void NoteRelays(const QString& cause);
     void NoteBusFacts(const BusFacts& facts);
     void RetryRemote();
+    void NoteListening();
     template <typename Handler>
     bool Reported(Handler&& handler)
     {

@@ -13,6 +13,9 @@ public:
     // The help text shown in Memo1.
     static QString HelpText();
 
+    // The help closes with OK (or Enter) only; Esc is not a way out of it.
+    void reject() override {}
+
 private:
     void BitBtn1Click();
 };

@@ -2,6 +2,7 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <algorithm>
 
@@ -44,7 +45,7 @@ TForm3::TForm3(RemoteSettings& remote, QWidget* parent) : QDialog(parent), remot
     // A fixed frame with the close icon only.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
-    setFixedSize(237, 137);
+    setFixedSize(237, 157);
 
     // Created in tab order: Ok first, then port and password; the labels take no focus.
     Button1 = new QPushButton("Ok", this);
@@ -76,6 +77,16 @@ TForm3::TForm3(RemoteSettings& remote, QWidget* parent) : QDialog(parent), remot
     SetBoldFont(Label2, 13);
     PlaceCaption(Label2, 15, 66, 63, 16);
 
+    Label3 = new QLabel("Remote switching stays locked\nuntil a password is set.", this);
+    Label3->setObjectName("Label3");
+    Label3->setGeometry(8, 124, 221, 30);
+    Label3->setAlignment(Qt::AlignCenter);
+    QPalette warning = Label3->palette();
+    warning.setColor(QPalette::WindowText, Qt::darkRed);
+    Label3->setPalette(warning);
+    connect(Edit2, &QLineEdit::textChanged, this, [this](const QString& text) { Label3->setVisible(text.isEmpty()); });
+    Label3->setVisible(Edit2->text().isEmpty());
+
     Button1->setFocus();
 }
 
@@ -87,6 +98,17 @@ void TForm3::Refill()
 
 void TForm3::Button1Click()
 {
+    for (const QLineEdit* edit : {Edit1, Edit2}) {
+        for (const QChar c : edit->text()) {
+            if (c.unicode() > 0xFF) {
+                QMessageBox::warning(this, windowTitle(),
+                                     QStringLiteral("\"%1\" cannot be stored: port and password take only "
+                                                    "characters of one byte (Latin-1), such as \"Ä\" or \"ß\".")
+                                         .arg(c));
+                return;
+            }
+        }
+    }
     remote_.RemotePort = StoredText(Edit1->text());
     remote_.RemotePassword = StoredText(Edit2->text());
     accept();

@@ -24,10 +24,13 @@ public:
 
     // "Ok": both texts taken over as typed (no check; a new port counts the next time remote
     // access is switched on), then the dialog closes.
+    // A text with a character that does not fit in one byte (such as "€") is refused with a
+    // message and nothing is taken over: the stored texts and the login compare single bytes.
     void Button1Click();
 
     QLabel* Label1;
     QLabel* Label2;
+    QLabel* Label3;  // says that remote switching stays locked while the password is empty
     QLineEdit* Edit1;  // port
     QLineEdit* Edit2;  // password, shown in clear
     QPushButton* Button1;
