@@ -1,10 +1,10 @@
 #include "engine/clock.h"
 
-#include "engine/hardware.h"
-
 #include <chrono>
 #include <cmath>
 #include <ctime>
+
+#include "engine/hardware.h"
 
 namespace tavoxa {
 namespace {
@@ -140,6 +140,18 @@ double TimeOfDayPart(double value)
 int MillisecondOfDay(const LocalDateTime& t)
 {
     return ((t.hour * 60 + t.minute) * 60 + t.second) * 1000 + t.millisecond;
+}
+
+bool TimeFieldValid(double value)
+{
+    return std::isfinite(value) && std::fabs(value) <= 1e9;
+}
+
+int SecondOfDay(double value)
+{
+    if (!TimeFieldValid(value))
+        return -1;
+    return static_cast<int>(MillisecondsOfDay(value) / 1000);
 }
 
 std::string TimeText(double value)

@@ -48,4 +48,12 @@ int MillisecondOfDay(const LocalDateTime& t);
 // time order and equal text is the same second (fractions of a second are dropped).
 std::string TimeText(double value);
 
+// Whether a stored time field can name a second at all: a value that is not finite or lies
+// beyond a billion days either way is no time (its text would read 00:00:00), and a program
+// time or window edge holding one never matches any second.
+bool TimeFieldValid(double value);
+// The second of the day (0..86399) whose time text a value shows; -1 for a value that is not a
+// valid time field.
+int SecondOfDay(double value);
+
 }  // namespace tavoxa

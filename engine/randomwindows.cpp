@@ -44,7 +44,7 @@ bool WindowOpen(const std::string& start, const std::string& end, const std::str
 
 }  // namespace
 
-void RunRandomWindows(Model& m, RandomSource& random, uint32_t reseedMs)
+void RunRandomWindows(Model& m, RandomSource& random, uint32_t reseedMs, SwitchWriters* writers)
 {
     random.Reseed(reseedMs);
     const std::string now = TimeText(m.NowTime);
@@ -54,26 +54,38 @@ void RunRandomWindows(Model& m, RandomSource& random, uint32_t reseedMs)
         for (int w = 0; w < kWindowCount; ++w) {
             if (m.WindowMaxMinutes(r, w) <= 0)
                 continue;  // window switched off: no countdown, no end handling
+            // An edge that is no valid time field matches no second: the window never opens.
+            if (!TimeFieldValid(m.WindowStart(r, w)) || !TimeFieldValid(m.WindowEnd(r, w)))
+                continue;
             const std::string start = TimeText(m.WindowStart(r, w));
             const std::string end = TimeText(m.WindowEnd(r, w));
             // A closed window keeps its countdowns frozen until it opens again.
             if (!WindowOpen(start, end, now))
                 continue;
+            bool wrote = false;
             if (m.MinuteTick) {
                 m.MinutesToOn(r, w) = CountDown(m.MinutesToOn(r, w));
                 m.MinutesToOff(r, w) = CountDown(m.MinutesToOff(r, w));
             }
-            if (m.MinutesToOn(r, w) == 0)
+            if (m.MinutesToOn(r, w) == 0) {
                 SetRelay(m, r);
-            if (m.MinutesToOff(r, w) == 0)
+                wrote = true;
+            }
+            if (m.MinutesToOff(r, w) == 0) {
                 ClearRelay(m, r);
+                wrote = true;
+            }
             if (m.MinutesToOff(r, w) < 1)
                 Roll(m, r, w, random);
             // The end second ends the cycle, so the next opening starts with a fresh roll.
             if (now == end) {
                 ClearRelay(m, r);
                 m.MinutesToOff(r, w) = 0;
+                wrote = true;
             }
+            // The last window to write the relay decided its state.
+            if (writers && wrote)
+                (*writers)[static_cast<size_t>(r)] = w;
         }
     }
     m.MinuteTick = false;

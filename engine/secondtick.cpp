@@ -1,15 +1,48 @@
 #include "engine/secondtick.h"
 
-#include "engine/hardware.h"
-
 #include <cstdint>
 #include <string>
+#include <utility>
+
+#include "engine/hardware.h"
 
 namespace tavoxa {
 
 namespace {
 constexpr int kTicksPerMinute = 60;
+
+// The relays whose bits differ from `before`, each with the cause its mode's step recorded.
+void AppendChanges(const Model& m, uint8_t before, const SwitchWriters& programs,
+                   const SwitchWriters& windows, std::vector<SwitchEvent>& events)
+{
+    for (int r = 0; r < kRelayCount; ++r) {
+        const bool on = RelayIsOn(m, r);
+        if (((before >> r) & 1u) == static_cast<unsigned>(on))
+            continue;
+        SwitchEvent e;
+        e.relay = r;
+        e.on = on;
+        switch (m.RelayMode(r)) {
+            case ModeTimer:
+                e.cause.kind = CauseKind::TimerProgram;
+                e.cause.index = programs[static_cast<size_t>(r)];
+                break;
+            case ModeSecondsTimer:
+                e.cause.kind = CauseKind::SecondsTimer;
+                break;
+            case ModeRandom:
+                e.cause.kind = CauseKind::RandomWindow;
+                e.cause.index = windows[static_cast<size_t>(r)];
+                break;
+            default:
+                e.cause.kind = CauseKind::ClockPulse;  // the only other step that switches
+                break;
+        }
+        events.push_back(std::move(e));
+    }
 }
+
+}  // namespace
 
 uint32_t RandomSeed(const LocalDateTime& t)
 {
@@ -20,7 +53,7 @@ uint32_t RandomSeed(const LocalDateTime& t)
     return static_cast<uint32_t>(day * kMsPerDay + MillisecondOfDay(t));
 }
 
-void SecondTick(Model& m, const Clock& clock, RandomSource& random)
+void SecondTick(Model& m, const Clock& clock, RandomSource& random, std::vector<SwitchEvent>* events)
 {
     // Every relay counts, whatever its mode; unsigned steps so a count left running for decades
     // wraps instead of overflowing.
@@ -44,10 +77,17 @@ void SecondTick(Model& m, const Clock& clock, RandomSource& random)
         m.MinuteTick = true;
     }
 
-    RunTimerPrograms(m);
+    const uint8_t before = m.RelayBits;
+    SwitchWriters programs;
+    SwitchWriters windows;
+    programs.fill(-1);
+    windows.fill(-1);
+    RunTimerPrograms(m, events ? &programs : nullptr);
     RunClockControl(m);
     RunSecondsTimers(m);
-    RunRandomWindows(m, random, RandomSeed(clock.Now()));
+    RunRandomWindows(m, random, RandomSeed(clock.Now()), events ? &windows : nullptr);
+    if (events)
+        AppendChanges(m, before, programs, windows, *events);
 }
 
 }  // namespace tavoxa

@@ -25,7 +25,8 @@ bool DayMatches(const Model& m, int r, int p)
 // Fires only in the very second the clock shows a programmed time and keeps no state: a
 // program whose period has already begun is not caught up, and an end earlier than its start
 // stays on the start's day condition (it does not move to the next day).
-void RunTimerPrograms(Model& m)
+// A start or end that is no valid time field never fires.
+void RunTimerPrograms(Model& m, SwitchWriters* writers)
 {
     const std::string now = TimeText(m.NowTime);
     for (int r = 0; r < kRelayCount; ++r) {
@@ -35,10 +36,18 @@ void RunTimerPrograms(Model& m)
             if (!DayMatches(m, r, p))
                 continue;
             // Start before end, and program after program: a later event of the same second wins.
-            if (now == TimeText(m.ProgramStart(r, p)))
+            const double start = m.ProgramStart(r, p);
+            const double end = m.ProgramEnd(r, p);
+            if (TimeFieldValid(start) && now == TimeText(start)) {
                 SetRelay(m, r);
-            if (now == TimeText(m.ProgramEnd(r, p)))
+                if (writers)
+                    (*writers)[static_cast<size_t>(r)] = p;
+            }
+            if (TimeFieldValid(end) && now == TimeText(end)) {
                 ClearRelay(m, r);
+                if (writers)
+                    (*writers)[static_cast<size_t>(r)] = p;
+            }
         }
     }
 }
