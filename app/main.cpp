@@ -167,6 +167,7 @@ int main(int argc, char** argv)
     tavoxa::ErrorReport& report = headless ? static_cast<tavoxa::ErrorReport&>(stderrReport) : boxReport;
     tavoxa::RelayController core(lines, clock, random, delay, report);
     core.SetUnattended(headless);
+    core.SetResumeTimers(options.resumeTimers);
     if (!options.logFile.isEmpty()) {
         QString why;
         if (!core.log().OpenFile(options.logFile, &why))

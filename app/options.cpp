@@ -4,6 +4,17 @@
 #include <QCoreApplication>
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "core/relaycontroller.h"
+#include "engine/hardware.h"
+#include "engine/schedule.h"
+#include "engine/secondtick.h"
+#include "storage/configfile.h"
+#include "storage/settingsfile.h"
+#include "ui/planimage.h"
 
 namespace tavoxa {
 
@@ -96,10 +107,48 @@ int ParseOptions(const QCoreApplication& app, AppOptions& options)
     return -1;
 }
 
-int RunPlan(const AppOptions&)
+int RunPlan(const AppOptions& options)
 {
-    std::fprintf(stderr, "tavoxa: the plan is not built into this program yet\n");
-    return 1;
+    // The settings as the start-up reads them; nothing is written and no port is touched.
+    const SettingsFileContent settings = LoadSettingsFile();
+    const std::string configName = EffectiveConfigName(settings.ConfigFileName);
+    SystemClock clock;
+    Model model;
+    int32_t comNumber = 1;
+    uint8_t chipAddress = kChipAddressPcf8574;
+    ConfigTarget target(model, comNumber, chipAddress);
+    StorageState storage;
+    try {
+        if (!LoadConfigurationFile(configName, target, storage))
+            ApplyDefaults(model, clock);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "tavoxa: %s: %s\n", configName.c_str(), qPrintable(ErrorReportText(QString::fromUtf8(e.what()))));
+        return 1;
+    }
+    for (int r = 0; r < kRelayCount; ++r) {
+        model.SecondsTimer[r].SecondCount = -1;
+        for (int w = 0; w < kWindowCount; ++w)
+            model.MinutesToOff(r, w) = 0;
+    }
+
+    const Plan plan = PlanSwitchings(model, clock.Now(), options.days);
+    std::vector<std::string> names;
+    QStringList shownNames;
+    for (int r = 0; r < kRelayCount; ++r) {
+        const QString name = NameText(settings.Names[static_cast<size_t>(r)]);
+        names.push_back(name.toStdString());
+        shownNames << name;
+    }
+    if (options.plan)
+        std::fputs(FormatPlanTable(plan, names).c_str(), stdout);
+    if (!options.planImage.isEmpty()) {
+        QString why;
+        if (!SavePlanImage(plan, shownNames, options.planImage, &why)) {
+            std::fprintf(stderr, "tavoxa: %s\n", qPrintable(why));
+            return 1;
+        }
+    }
+    return 0;
 }
 
 }  // namespace tavoxa

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "engine/hardware.h"
+#include "engine/schedule.h"
 #include "engine/secondtick.h"
 #include "remote/remoteserver.h"
 #include "storage/settingsfile.h"
@@ -112,6 +113,10 @@ void RelayController::Startup()
         }
     });
     loggedRelays_ = static_cast<uint8_t>(model_.RelayBits & kRelayMask);
+    if (resumeTimers_ && filesRead) {
+        const std::vector<SwitchEvent> resumed = ResumeTimers(model_, clock_.Now());
+        NoteRelays(QString::fromStdString(CauseText(SwitchCause{CauseKind::ResumedAtStartUp, 0, {}})), &resumed);
+    }
 }
 
 bool RelayController::Close()
@@ -280,7 +285,7 @@ void RelayController::NoteListening()
         log_.Write(QStringLiteral("remote switching stays locked until a password is set"));
 }
 
-void RelayController::NoteRelays(const QString& cause)
+void RelayController::NoteRelays(const QString& cause, const std::vector<SwitchEvent>* events)
 {
     const auto now = static_cast<uint8_t>(model_.RelayBits & kRelayMask);
     const uint8_t changed = now ^ loggedRelays_;
@@ -291,12 +296,19 @@ void RelayController::NoteRelays(const QString& cause)
     for (int r = 0; r < kRelayCount; ++r) {
         if (!(changed >> r & 1))
             continue;
+        QString why = cause;
+        if (events) {
+            for (const SwitchEvent& e : *events) {
+                if (e.relay == r)
+                    why = QString::fromStdString(CauseText(e.cause));
+            }
+        }
         const QString name = Name(r);
         log_.WriteAt(t, QStringLiteral("relay %1%2 %3: %4")
                             .arg(r + 1)
                             .arg(name.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(name))
                             .arg(now >> r & 1 ? QStringLiteral("on") : QStringLiteral("off"))
-                            .arg(cause));
+                            .arg(why));
     }
 }
 
@@ -450,8 +462,9 @@ void RelayController::SecondTimerFired()
         return;  // woke before the full second: this second has had its tick
     lastTickSecond_ = second;
 
-    SecondTick(model_, clock_, random_);
-    NoteRelays(QStringLiteral("timer"));
+    std::vector<SwitchEvent> events;
+    SecondTick(model_, clock_, random_, &events);
+    NoteRelays(QStringLiteral("timer"), &events);
     emit SecondTicked();
     server_->RemoteCloseStep();
 }

@@ -14,6 +14,7 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "adapter/exchange.h"
 #include "adapter/i2c.h"
@@ -22,6 +23,7 @@
 #include "engine/clock.h"
 #include "engine/model.h"
 #include "engine/random.h"
+#include "engine/switchcause.h"
 #include "remote/protocol.h"
 #include "storage/configfile.h"
 
@@ -77,6 +79,10 @@ public:
     // can press START, and a remote port that cannot be bound is tried again every 10 s.
     void SetUnattended(bool unattended) { unattended_ = unattended; }
     bool unattended() const { return unattended_; }
+    // At start-up (not after Load or an edit), every relay in "Timer" mode is set as its programs
+    // of the past seven days left it, so a power cut in the middle of a program does not leave
+    // its load off until the next start.
+    void SetResumeTimers(bool resume) { resumeTimers_ = resume; }
     SwitchingLog& log() { return log_; }
 
     // Reads swcf.ini (which may switch the remote on) and the configuration file or the
@@ -174,7 +180,7 @@ private:
     void LockPortControls(bool locked);
     void ArmSecondTick(const LocalDateTime& now);
     // Logs every relay whose state differs from the state last logged, with `cause`.
-    void NoteRelays(const QString& cause);
+    void NoteRelays(const QString& cause, const std::vector<SwitchEvent>* events = nullptr);
     void NoteBusFacts(const BusFacts& facts);
     void RetryRemote();
     void NoteListening();
@@ -199,6 +205,7 @@ private:
     SwitchingLog log_;
     uint8_t loggedRelays_ = 0;
     bool unattended_ = false;
+    bool resumeTimers_ = false;
     QTimer* remoteRetry_ = nullptr;
     bool remoteOn_ = false;
     bool portLocked_ = false;

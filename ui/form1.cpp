@@ -22,9 +22,11 @@
 #include <QTimeEdit>
 
 #include "engine/hardware.h"
+#include "engine/schedule.h"
 #include "ui/form2.h"
 #include "ui/form3.h"
 #include "ui/selector.h"
+#include "ui/timepicker.h"
 
 namespace tavoxa {
 namespace {
@@ -133,7 +135,7 @@ QLineEdit* MakeEdit(QWidget* parent, const QString& name, const QString& text, c
 
 QTimeEdit* MakeTimePicker(QWidget* parent, int number, const QTime& time, const QRect& geometry)
 {
-    auto* picker = new QTimeEdit(time, parent);
+    auto* picker = new TimePicker(time, parent);
     picker->setObjectName(Numbered("DateTimePicker", number));
     picker->setDisplayFormat(QStringLiteral("HH:mm:ss"));
     picker->setGeometry(geometry);
@@ -563,6 +565,20 @@ void TForm1::ShowClockSample()
     Label10_->setText(QString::fromStdString(model.DayName) + QStringLiteral(" ,  ") +
                       QLocale().toString(QDate(date.year, date.month, date.day), QLocale::ShortFormat));
     Label11_->setText(QString::fromStdString(TimeText(model.NowTime)));
+    ShowNextSwitchings();
+}
+
+void TForm1::ShowNextSwitchings()
+{
+    // Each relay lamp names its next switching in its tool tip, as the ticks will make it.
+    constexpr int kLookAheadDays = 7;
+    const LocalDateTime now = core_.clock().Now();
+    for (int r = 0; r < kRelayCount; ++r) {
+        const NextSwitch next = NextSwitching(core_.model(), r, now, kLookAheadDays);
+        const QString text = QString::fromStdString(NextSwitchingText(next, kLookAheadDays));
+        if (relayLamp_[r]->toolTip() != text)
+            relayLamp_[r]->setToolTip(text);
+    }
 }
 
 void TForm1::LoadClick()

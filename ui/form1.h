@@ -84,6 +84,7 @@ private:
     void ShowInputLamps(bool k1Closed, bool k2Closed);
     void ShowRemoteLamp(bool connected);
     void ShowClockSample();
+    void ShowNextSwitchings();
 
     // Change handlers of the settings rows (relay 0..5).
     void ModeSelectorChange(int relay);
