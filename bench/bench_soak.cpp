@@ -39,6 +39,8 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "adapter/i2c.h"
@@ -48,6 +50,7 @@
 #include "engine/model.h"
 #include "engine/random.h"
 #include "remote/remoteserver.h"
+#include "storage/configfields.h"
 #include "storage/configfile.h"
 #include "ui/errorreport.h"
 #include "ui/form1.h"
@@ -149,57 +152,32 @@ bool SameReal(double a, double b)
 // The first difference between the persisted tables of `a` and `b`, or an empty text.
 std::string TableDifference(const SavedSettings& a, const SavedSettings& b, bool withSecondCount)
 {
-    std::ostringstream out;
-    out.precision(17);
-    if (a.comNumber != b.comNumber)
-        out << "ComNumber " << a.comNumber << " / " << b.comNumber;
-    else if (a.chipAddress != b.chipAddress)
-        out << "ChipAddress " << int{a.chipAddress} << " / " << int{b.chipAddress};
-    if (!out.str().empty())
-        return out.str();
-    const Model& x = a.settings;
-    const Model& y = b.settings;
-    for (int p = 0; p < 3; ++p)
-        for (int r = 0; r < kRelayCount; ++r)
-            for (int s = 0; s < 6; ++s)
-                if (x.SwitchTable[p][r][s] != y.SwitchTable[p][r][s]) {
-                    out << "SwitchTable[" << p << "][" << r << "][" << s << "] " << x.SwitchTable[p][r][s]
-                        << " / " << y.SwitchTable[p][r][s];
-                    return out.str();
-                }
-    for (int p = 0; p < 3; ++p)
-        for (int r = 0; r < kRelayCount; ++r)
-            for (int s = 0; s < kProgramCount; ++s)
-                if (!SameReal(x.TimeTable[p][r][s], y.TimeTable[p][r][s])) {
-                    out << "TimeTable[" << p << "][" << r << "][" << s << "] " << x.TimeTable[p][r][s]
-                        << " / " << y.TimeTable[p][r][s];
-                    return out.str();
-                }
-    for (int r = 0; r < kRelayCount; ++r) {
-        const SecondsTimerRecord& t = x.SecondsTimer[r];
-        const SecondsTimerRecord& u = y.SecondsTimer[r];
-        if (t.Repeat != u.Repeat || t.StartAfter != u.StartAfter || t.EndAfter != u.EndAfter ||
-            (withSecondCount && t.SecondCount != u.SecondCount)) {
-            out << "SecondsTimer[" << r << "]";
-            return out.str();
-        }
+    struct Value {
+        ConfigField field;
+        double number;  // an int32_t is exact in a double
+        bool real;
+    };
+    std::vector<Value> values[2];
+    for (int i = 0; i < 2; ++i) {
+        const SavedSettings& saved = i == 0 ? a : b;
+        VisitConfigFields(
+            saved.settings, saved.comNumber, saved.chipAddress, [&](const auto& v, const ConfigField& f) {
+                values[i].push_back(
+                    {f, static_cast<double>(v), std::is_same_v<std::decay_t<decltype(v)>, double>});
+            });
     }
-    for (int p = 0; p < 2; ++p)
-        for (int r = 0; r < kRelayCount; ++r)
-            for (int w = 0; w < kWindowCount; ++w)
-                if (x.WindowTable[p][r][w] != y.WindowTable[p][r][w]) {
-                    out << "WindowTable[" << p << "][" << r << "][" << w << "] " << x.WindowTable[p][r][w]
-                        << " / " << y.WindowTable[p][r][w];
-                    return out.str();
-                }
-    for (int p = 0; p < 2; ++p)
-        for (int r = 0; r < kRelayCount; ++r)
-            for (int w = 0; w < kWindowCount; ++w)
-                if (!SameReal(x.WindowTimes[p][r][w], y.WindowTimes[p][r][w])) {
-                    out << "WindowTimes[" << p << "][" << r << "][" << w << "] " << x.WindowTimes[p][r][w]
-                        << " / " << y.WindowTimes[p][r][w];
-                    return out.str();
-                }
+    for (size_t k = 0; k < values[0].size(); ++k) {
+        const Value& x = values[0][k];
+        const Value& y = values[1][k];
+        const bool secondCount = std::string_view(x.field.Table) == "SecondsTimer" && x.field.Slot == 3;
+        if ((secondCount && !withSecondCount) ||
+            (x.real ? SameReal(x.number, y.number) : x.number == y.number))
+            continue;
+        std::ostringstream out;
+        out.precision(17);
+        out << ConfigFieldName(x.field) << " " << x.number << " / " << y.number;
+        return out.str();
+    }
     return {};
 }
 

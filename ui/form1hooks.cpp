@@ -9,6 +9,7 @@
 #include "engine/secondtick.h"
 #include "remote/remoteserver.h"
 #include "storage/configfile.h"
+#include "storage/ioerror.h"
 #include "storage/settingsfile.h"
 #include "ui/form1.h"
 #include "ui/form2.h"
@@ -55,7 +56,10 @@ QString TForm1::AskFileName(QFileDialog* dialog)
     return QDir::toNativeSeparators(QFileInfo(dialog->selectedFiles().first()).absoluteFilePath());
 }
 
-void TForm1::InitRemoteState() { remote_.RemoteState = Idle; }
+void TForm1::InitRemoteState()
+{
+    remote_.RemoteState = Idle;
+}
 
 void TForm1::LoadSettingsFile()
 {
@@ -76,13 +80,25 @@ void TForm1::LoadSettingsFile()
 void TForm1::LoadConfiguration()
 {
     ConfigTarget target(model_, adapter_.ComNumber, adapter_.ChipAddress);
-    target.ComNumberRead = [this](int32_t comNumber) { ComboBox19_->SetPosition(comNumber - 1); };
-    target.ChipAddressRead = [this](uint8_t chipAddress) {
-        // A change of the chosen item runs RadioGroup1Click, so the address follows the item.
-        chipItem_[chipAddress == 0x20 ? 0 : 1]->setChecked(true);
+    // The selectors follow what the file held, also when the load fails half way. A change of
+    // the chosen chip item runs RadioGroup1Click, so the address follows the item.
+    auto applyPortAndChip = [&](int valuesRead) {
+        if (valuesRead >= 1)
+            ComboBox19_->SetPosition(adapter_.ComNumber - 1);
+        if (valuesRead >= 2)
+            chipItem_[adapter_.ChipAddress == 0x20 ? 0 : 1]->setChecked(true);
     };
-    if (!LoadConfigurationFile(ConfigFileName_, target, storage_))
+    bool loaded = false;
+    try {
+        loaded = LoadConfigurationFile(ConfigFileName_, target, storage_);
+    } catch (const IoError&) {
+        applyPortAndChip(target.ValuesRead);
+        throw;
+    }
+    if (!loaded)
         ApplyDefaults(model_, clock_);
+    else
+        applyPortAndChip(kConfigLineCount);  // missing values were stored as 0
     RefreshView();
 }
 
@@ -103,9 +119,15 @@ void TForm1::SaveSettingsFile()
     tavoxa::SaveSettingsFile(content);
 }
 
-void TForm1::RemoteCloseStep() { server_->RemoteCloseStep(); }
+void TForm1::RemoteCloseStep()
+{
+    server_->RemoteCloseStep();
+}
 
-void TForm1::DestroyRemoteServer() { server_->Close(); }
+void TForm1::DestroyRemoteServer()
+{
+    server_->Close();
+}
 
 void TForm1::FormActivate()
 {

@@ -198,7 +198,7 @@ TEST_F(ConfigFileTest, NoBakForAFileThatLoadedOrWasRepaired)
 
     PutFile(In("relays.dat"), "x\r\n");
     EXPECT_EQ(Load(path), 106);
-    PutFile(In("relays.dat"), "1\r\n32\r\n");  // repaired by hand and loaded again
+    PutFile(In("relays.dat"), WriteConfiguration(Model(), 1, 32));  // repaired and loaded again
     EXPECT_EQ(Load(path), 0);
     ASSERT_EQ(Save(path, Model()), 0);
     EXPECT_FALSE(QFileInfo::exists(In("relays.dat.bak")));

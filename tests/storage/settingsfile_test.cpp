@@ -122,7 +122,8 @@ TEST(StripDirectoryTest, LongFolderNamesNeverCostTheFileName)
     EXPECT_EQ(StripDirectory("C:\\" + std::string(150, 'b')), std::string(150, 'b'));
     EXPECT_EQ(StripDirectory("C:\\" + std::string(100, 'd') + "\\name.dat"), "name.dat");
     EXPECT_EQ(StripDirectory("C:\\" + std::string(98, 'd') + "\\name.dat"), "name.dat");
-    EXPECT_EQ(StripDirectory("C:\\" + std::string(300, 'd') + "\\" + std::string(120, 'n')), std::string(120, 'n'));
+    EXPECT_EQ(StripDirectory("C:\\" + std::string(300, 'd') + "\\" + std::string(120, 'n')),
+              std::string(120, 'n'));
 }
 
 class SettingsFileTest : public ::testing::Test {

@@ -8,9 +8,11 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "engine/model.h"
+#include "storage/configfields.h"
 
 namespace tavoxa::testing {
 
@@ -45,77 +47,45 @@ inline Model RandomSettings(unsigned seed)
     std::uniform_real_distribution<double> day(-700000.0, 2958465.0);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     Model m;
-    for (auto& plane : m.SwitchTable)
-        for (auto& relay : plane)
-            for (int32_t& v : relay)
-                v = anyInt(rng);
     int k = 0;
-    for (auto& plane : m.TimeTable)
-        for (auto& relay : plane)
-            for (double& v : relay)
+    VisitStoredFields(m, [&](auto& v, const ConfigField& f) {
+        if constexpr (std::is_same_v<std::decay_t<decltype(v)>, double>) {
+            if (std::strcmp(f.Table, "TimeTable") == 0)  // dates, times of day and tiny negatives
                 v = (k++ % 3 == 0) ? day(rng) : (k % 3 == 1 ? unit(rng) : -unit(rng) * 1e-9);
-    for (SecondsTimerRecord& t : m.SecondsTimer)
-        t = {anyInt(rng), anyInt(rng), anyInt(rng), anyInt(rng)};
-    for (auto& plane : m.WindowTable)
-        for (auto& relay : plane)
-            for (int32_t& v : relay)
-                v = anyInt(rng);
-    for (auto& plane : m.WindowTimes)
-        for (auto& relay : plane)
-            for (double& v : relay)
+            else
                 v = day(rng) * unit(rng);
+        } else {
+            v = anyInt(rng);
+        }
+    });
     return m;
 }
 
-// Every table filled with one value, to see which fields a load touched.
+// Every stored field filled with one value, to see which fields a load touched.
 inline Model FilledSettings(int32_t integer, double real)
 {
     Model m;
-    for (auto& plane : m.SwitchTable)
-        for (auto& relay : plane)
-            for (int32_t& v : relay)
-                v = integer;
-    for (auto& plane : m.TimeTable)
-        for (auto& relay : plane)
-            for (double& v : relay)
-                v = real;
-    for (SecondsTimerRecord& t : m.SecondsTimer)
-        t = {integer, integer, integer, integer};
-    for (auto& plane : m.WindowTable)
-        for (auto& relay : plane)
-            for (int32_t& v : relay)
-                v = integer;
-    for (auto& plane : m.WindowTimes)
-        for (auto& relay : plane)
-            for (double& v : relay)
-                v = real;
+    VisitStoredFields(m, [&](auto& v, const ConfigField&) {
+        if constexpr (std::is_same_v<std::decay_t<decltype(v)>, double>)
+            v = real;
+        else
+            v = integer;
+    });
     return m;
 }
 
-// Reals compared by their bits, so that a NaN read back counts as the NaN written.
-template <size_t P, size_t R, size_t C>
-bool SameRealBits(const double (&a)[P][R][C], const double (&b)[P][R][C])
+// The stored settings bit for bit (reals by their bits, so a NaN read back counts as the NaN
+// written).
+inline bool SameStoredSettings(const StoredSettings& a, const StoredSettings& b)
 {
-    for (size_t p = 0; p < P; ++p)
-        for (size_t r = 0; r < R; ++r)
-            for (size_t c = 0; c < C; ++c) {
-                uint64_t x = 0, y = 0;
-                std::memcpy(&x, &a[p][r][c], sizeof x);
-                std::memcpy(&y, &b[p][r][c], sizeof y);
-                if (x != y)
-                    return false;
-            }
-    return true;
-}
-
-// The persisted tables bit for bit (planes 2 and 3 of WindowTable are not stored).
-inline bool SameStoredSettings(const Model& a, const Model& b)
-{
-    return std::memcmp(a.SwitchTable, b.SwitchTable, sizeof a.SwitchTable) == 0 &&
-           SameRealBits(a.TimeTable, b.TimeTable) &&
-           std::memcmp(a.SecondsTimer, b.SecondsTimer, sizeof a.SecondsTimer) == 0 &&
-           std::memcmp(a.WindowTable, b.WindowTable, 2 * sizeof a.WindowTable[0]) == 0 &&
-           SameRealBits(a.WindowTimes, b.WindowTimes);
+    std::vector<uint64_t> bits[2];
+    for (int i = 0; i < 2; ++i)
+        VisitStoredFields(i == 0 ? a : b, [&](const auto& v, const ConfigField&) {
+            uint64_t x = 0;
+            std::memcpy(&x, &v, sizeof v);
+            bits[i].push_back(x);
+        });
+    return bits[0] == bits[1];
 }
 
 inline std::string FileBytes(const QString& path)
