@@ -65,17 +65,16 @@ TEST(ReadSettingsTest, MissingLinesAreEmptyAndLeaveRemoteOff)
     EXPECT_FALSE(short_.Remote);
 }
 
-TEST(ReadSettingsTest, RemoteFlagIsOnForAnyTextButZero)
+// A stray word must not open the server: only a number other than 0 switches it on.
+TEST(ReadSettingsTest, RemoteFlagIsOnForANumberOtherThanZero)
 {
     auto remote = [](const std::string& line12) {
         return ReadSettings(JoinLines({"", "", "", "", "", "", "", "", "", "", "", line12})).Remote;
     };
-    EXPECT_FALSE(remote("0"));
-    EXPECT_FALSE(remote(""));
-    EXPECT_TRUE(remote("1"));
-    EXPECT_TRUE(remote("0 "));
-    EXPECT_TRUE(remote("no"));
-    EXPECT_TRUE(remote("00"));
+    for (const char* on : {"1", "-1", " 2", "0x10"})
+        EXPECT_TRUE(remote(on)) << on;
+    for (const char* off : {"0", "", "0 ", "00", "off", "no", "yes"})
+        EXPECT_FALSE(remote(off)) << off;
 }
 
 TEST(ReadSettingsTest, NamesKeptByteForByte)
