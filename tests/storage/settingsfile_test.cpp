@@ -159,6 +159,17 @@ TEST_F(SettingsFileTest, MissingFileReadsEmptyWithoutError)
     EXPECT_FALSE(LoadSettingsFile(Path(dir_.path())).Remote);
 }
 
+// The file holds the remote password.
+TEST_F(SettingsFileTest, CreatedForItsOwnerOnlyAndAnExistingOneKeepsItsMode)
+{
+    const std::string path = Path(In("swcf.ini"));
+    SaveSettingsFile(Sample(), path);
+    EXPECT_EQ(testing::FileMode(path), 0600u);
+    ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+    SaveSettingsFile(Sample(), path);
+    EXPECT_EQ(testing::FileMode(path), 0644u);
+}
+
 TEST_F(SettingsFileTest, WriteProtectedFileGives103AndStaysUnchanged)
 {
     const QString file = In("swcf.ini");

@@ -1,11 +1,22 @@
 // Helpers shared by the storage tests.
 #pragma once
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <QDir>
 #include <QFile>
 #include <QString>
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <functional>
 #include <random>
 #include <string>
 #include <type_traits>
@@ -107,6 +118,86 @@ inline void PutFile(const QString& path, const std::string& bytes)
 inline std::string Path(const QString& path)
 {
     return QFile::encodeName(path).toStdString();
+}
+
+// File contents and folder listings by the bytes of the names, for names Qt cannot hold.
+inline std::string RawFileBytes(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    if (fd < 0)
+        return "<missing>";
+    std::string out;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;)
+        out.append(buffer, static_cast<size_t>(n));
+    ::close(fd);
+    return out;
+}
+
+inline void PutRawFile(const std::string& path, const std::string& bytes)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd >= 0 && ::write(fd, bytes.data(), bytes.size()) >= 0)
+        ::close(fd);
+}
+
+inline std::vector<std::string> RawEntries(const std::string& folder)
+{
+    std::vector<std::string> names;
+    if (DIR* dir = ::opendir(folder.c_str())) {
+        while (const dirent* entry = ::readdir(dir))
+            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+                names.push_back(entry->d_name);
+        ::closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+inline mode_t FileMode(const std::string& path)
+{
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0;
+}
+
+// Folder permissions bind every user but the superuser, who runs the tests in CI. Run as root,
+// `body` therefore runs in a child process switched to the user "nobody" (GiveToTestUser hands
+// that user the files it needs); run as anyone else, it runs right here. Returns what `body`
+// returns (0..199), or -1 with `why` set when there is no user to switch to.
+inline int AsUnprivilegedUser(const std::function<int()>& body, std::string* why)
+{
+    if (::geteuid() != 0)
+        return body();
+    const passwd* user = ::getpwnam("nobody");
+    if (!user) {
+        *why = "running as root and there is no user \"nobody\" to switch to";
+        return -1;
+    }
+    const uid_t uid = user->pw_uid;
+    const gid_t gid = user->pw_gid;
+    std::fflush(nullptr);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
+            ::_exit(200);
+        ::_exit(body());
+    }
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status) ||
+        WEXITSTATUS(status) == 200) {
+        *why = "cannot run a child process as the user \"nobody\"";
+        return -1;
+    }
+    return WEXITSTATUS(status);
+}
+
+// Hands `path` to the user AsUnprivilegedUser switches to (nothing to do when not root).
+inline bool GiveToTestUser(const std::string& path)
+{
+    if (::geteuid() != 0)
+        return true;
+    const passwd* user = ::getpwnam("nobody");
+    return user && ::chown(path.c_str(), user->pw_uid, user->pw_gid) == 0;
 }
 
 // Makes `dir` the current directory for the lifetime of the guard.
