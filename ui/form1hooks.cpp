@@ -56,10 +56,7 @@ QString TForm1::AskFileName(QFileDialog* dialog)
     return QDir::toNativeSeparators(QFileInfo(dialog->selectedFiles().first()).absoluteFilePath());
 }
 
-void TForm1::InitRemoteState()
-{
-    remote_.RemoteState = Idle;
-}
+void TForm1::InitRemoteState() { remote_.RemoteState = Idle; }
 
 void TForm1::LoadSettingsFile()
 {
@@ -119,15 +116,9 @@ void TForm1::SaveSettingsFile()
     tavoxa::SaveSettingsFile(content);
 }
 
-void TForm1::RemoteCloseStep()
-{
-    server_->RemoteCloseStep();
-}
+void TForm1::RemoteCloseStep() { server_->RemoteCloseStep(); }
 
-void TForm1::DestroyRemoteServer()
-{
-    server_->Close();
-}
+void TForm1::DestroyRemoteServer() { server_->Close(); }
 
 void TForm1::FormActivate()
 {
