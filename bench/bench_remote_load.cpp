@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/benchclient.h"
 #include "bench/benchkit.h"
 #include "engine/clock.h"
 #include "engine/model.h"
@@ -36,7 +37,14 @@
 
 namespace {
 
+using tavoxa::bench::ClientConnection;
+using tavoxa::bench::ClientProcess;
+using tavoxa::bench::ClientTotals;
+using tavoxa::bench::ConnectAll;
+using tavoxa::bench::IsRelayByteAnswer;
+using tavoxa::bench::NowNs;
 using tavoxa::bench::Percentile;
+using tavoxa::bench::RoundTripMs;
 using tavoxa::bench::WaitUntil;
 
 using namespace tavoxa;
@@ -56,52 +64,31 @@ long ResidentKiB()
 
 // ---- client process -------------------------------------------------------------------------
 
-struct LoadClient {
-    QTcpSocket socket;
+struct LoadClient : ClientConnection {
     QTimer timer;
-    bool greeted = false;
-    bool waiting = false;
-    qint64 sentAtNs = 0;
-};
-
-struct ClientTotals {
-    long sent = 0, answered = 0, skipped = 0, unexpected = 0, malformed = 0, dropped = 0;
-    std::vector<double> roundTripsMs;
 };
 
 int RunClients(uint16_t port, int count, int seconds)
 {
-    QElapsedTimer clock;
-    clock.start();
     ClientTotals totals;
     totals.roundTripsMs.reserve(static_cast<size_t>(count) * static_cast<size_t>(seconds) * 20);
-    std::vector<std::unique_ptr<LoadClient>> clients;
-    int greeted = 0;
+    std::vector<std::unique_ptr<ClientConnection>> clients;
     bool loading = false;
+    long skipped = 0;
 
     for (int i = 0; i < count; ++i) {
-        clients.push_back(std::make_unique<LoadClient>());
-        LoadClient* c = clients.back().get();
+        auto client = std::make_unique<LoadClient>();
+        LoadClient* c = client.get();
+        clients.push_back(std::move(client));
         QObject::connect(&c->socket, &QTcpSocket::readyRead, [&, c] {
             const QByteArray bytes = c->socket.readAll();
-            if (!c->greeted) {
-                c->greeted = bytes.startsWith("connect");
-                greeted += c->greeted ? 1 : 0;
-                if (bytes.size() > 7)
+            if (totals.TakeHandshake(*c, bytes, QByteArray())) {
+                if (bytes.size() > 7)  // the greeting merged with something else
                     ++totals.unexpected;
                 return;
             }
-            if (!c->waiting) {
-                ++totals.unexpected;
-                return;
-            }
-            c->waiting = false;
-            ++totals.answered;
-            const bool digits =
-                !bytes.isEmpty() && bytes.size() <= 3 &&
-                std::all_of(bytes.begin(), bytes.end(), [](char ch) { return ch >= '0' && ch <= '9'; });
-            totals.malformed += digits ? 0 : 1;
-            totals.roundTripsMs.push_back(static_cast<double>(clock.nsecsElapsed() - c->sentAtNs) / 1e6);
+            if (totals.TakeAnswer(*c, NowNs()))
+                totals.malformed += IsRelayByteAnswer(bytes) ? 0 : 1;
         });
         QObject::connect(&c->socket, &QTcpSocket::disconnected, [&] { ++totals.dropped; });
         c->timer.setTimerType(Qt::PreciseTimer);
@@ -110,45 +97,35 @@ int RunClients(uint16_t port, int count, int seconds)
             if (!loading)
                 return;
             if (c->waiting) {  // the previous answer is not back: sending now would merge two
-                ++totals.skipped;
+                ++skipped;
                 return;
             }
-            c->waiting = true;
-            c->sentAtNs = clock.nsecsElapsed();
-            c->socket.write("repeat", 6);
-            ++totals.sent;
+            totals.Sent(*c, "repeat", NowNs());
         });
     }
 
-    // The server's listen queue holds 5: a burst of more handshakes than that overflows it and
-    // the surplus stalls for seconds in SYN retries, so connect with at most 5 under way.
     QElapsedTimer waited;
     waited.start();
-    int started = 0;
-    WaitUntil(
-        [&] {
-            while (started < count && started - greeted < kListenBacklog)
-                clients[started++]->socket.connectToHost(QHostAddress::LocalHost, port);
-            return greeted == count;
-        },
-        kConnectTimeoutMs);
-    std::printf("clients greeted     %d of %d in %lld ms\n", greeted, count, waited.elapsed());
-    if (greeted < count)
+    ConnectAll(
+        clients, port, [&] { return totals.greeted; }, kConnectTimeoutMs);
+    std::printf("clients greeted     %ld of %d in %lld ms\n", totals.greeted, count, waited.elapsed());
+    if (totals.greeted < count)
         return 2;
 
     // Spread the clients over the request interval, as independent clients would be.
     loading = true;
     std::printf("phase load\n");
     std::fflush(stdout);
-    for (int i = 0; i < count; ++i)
-        QTimer::singleShot(i * kRequestIntervalMs / count, &clients[i]->timer,
-                           [c = clients[i].get()] { c->timer.start(); });
+    for (int i = 0; i < count; ++i) {
+        auto* c = static_cast<LoadClient*>(clients[static_cast<size_t>(i)].get());
+        QTimer::singleShot(i * kRequestIntervalMs / count, &c->timer, [c] { c->timer.start(); });
+    }
     WaitUntil([] { return false; }, seconds * 1000LL);
     loading = false;
     std::printf("phase done\n");
     std::fflush(stdout);
     for (auto& c : clients)
-        c->timer.stop();
+        static_cast<LoadClient*>(c.get())->timer.stop();
     WaitUntil(
         [&] {
             return std::none_of(clients.begin(), clients.end(), [](const auto& c) { return c->waiting; });
@@ -161,11 +138,10 @@ int RunClients(uint16_t port, int count, int seconds)
     std::printf("answers lost        %ld (target 0)\n", lost);
     std::printf("answers malformed   %ld, unexpected %ld, connections dropped %ld\n", totals.malformed,
                 totals.unexpected, totals.dropped);
-    std::printf("sends skipped       %ld (previous answer later than %d ms)\n", totals.skipped,
-                kRequestIntervalMs);
-    std::printf("round trip median   %.3f ms\n", Percentile(totals.roundTripsMs, 0.5));
-    std::printf("round trip p99      %.3f ms (target < 10 ms)\n", Percentile(totals.roundTripsMs, 0.99));
-    std::printf("round trip max      %.3f ms\n", Percentile(totals.roundTripsMs, 1.0));
+    std::printf("sends skipped       %ld (previous answer later than %d ms)\n", skipped, kRequestIntervalMs);
+    std::printf("round trip median   %.3f ms\n", RoundTripMs(totals, 0.5));
+    std::printf("round trip p99      %.3f ms (target < 10 ms)\n", RoundTripMs(totals, 0.99));
+    std::printf("round trip max      %.3f ms\n", RoundTripMs(totals, 1.0));
     std::fflush(stdout);
     for (auto& c : clients)
         c->socket.abort();
@@ -247,42 +223,33 @@ int RunServer(int seconds, int count)
     exchangeTimer.start(20);
     secondTimer.start(SecondTickDelayMs(clock.Now()));
 
-    QProcess clients;
-    clients.setProcessChannelMode(QProcess::MergedChannels);
-    QByteArray pending;
-    QObject::connect(&clients, &QProcess::readyReadStandardOutput, [&] {
-        pending += clients.readAllStandardOutput();
-        qsizetype end;
-        while ((end = pending.indexOf('\n')) >= 0) {
-            const QByteArray line = pending.left(end);
-            pending.remove(0, end + 1);
-            if (line == "phase load") {
-                exchange.recording = second.recording = true;
-            } else if (line == "phase done") {
-                exchange.recording = second.recording = false;
-            } else {
-                std::printf("%s\n", line.constData());
-            }
+    ClientProcess clients([&](const QByteArray& line) {
+        if (line == "phase load") {
+            exchange.recording = second.recording = true;
+        } else if (line == "phase done") {
+            exchange.recording = second.recording = false;
+        } else {
+            std::printf("%s\n", line.constData());
         }
     });
-    QObject::connect(&clients, &QProcess::finished, QCoreApplication::instance(), &QCoreApplication::quit);
+    QObject::connect(&clients.process(), &QProcess::finished, QCoreApplication::instance(),
+                     &QCoreApplication::quit);
     // Never run away: the clients stop by themselves, and this stops them if they do not.
     QTimer::singleShot((seconds + 90) * 1000, [&] {
         std::printf("clients did not finish in time\n");
-        clients.kill();
+        clients.process().kill();
     });
 
     std::printf("remote load: %d clients, \"repeat\" every %d ms each, %d s, port %u\n", count,
                 kRequestIntervalMs, seconds, server.BoundPort());
     std::fflush(stdout);
-    clients.start(
-        QCoreApplication::applicationFilePath(),
-        {"client", QString::number(server.BoundPort()), QString::number(count), QString::number(seconds)});
-    if (!clients.waitForStarted(10000)) {
+    if (!clients.Start(
+            {QString::number(server.BoundPort()), QString::number(count), QString::number(seconds)})) {
         std::fprintf(stderr, "cannot start the client process\n");
         return 2;
     }
     QCoreApplication::exec();
+    const int clientResult = clients.Finish(5000);
 
     exchange.Print("exchange tick", 20);
     second.Print("second tick  ", 1000);
@@ -295,7 +262,7 @@ int RunServer(int seconds, int count)
     std::printf("server connections  %d left\n", server.ConnectionCount());
     std::printf("server memory       %ld KiB before, %ld KiB peak under load, %ld KiB after\n",
                 residentBefore, residentPeak, ResidentKiB());
-    return clients.exitStatus() == QProcess::NormalExit ? clients.exitCode() : 2;
+    return clientResult < 0 ? 2 : clientResult;
 }
 
 }  // namespace

@@ -39,15 +39,19 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "adapter/i2c.h"
 #include "adapter/simboard.h"
+#include "bench/benchclient.h"
 #include "bench/benchkit.h"
 #include "engine/clock.h"
 #include "engine/model.h"
 #include "engine/random.h"
 #include "remote/remoteserver.h"
+#include "storage/configfields.h"
 #include "storage/configfile.h"
 #include "ui/errorreport.h"
 #include "ui/form1.h"
@@ -56,7 +60,15 @@
 
 namespace {
 
+using tavoxa::bench::ClientConnection;
+using tavoxa::bench::ClientProcess;
+using tavoxa::bench::ClientTotals;
+using tavoxa::bench::ConnectAll;
+using tavoxa::bench::DisconnectAll;
+using tavoxa::bench::IsRelayByteAnswer;
+using tavoxa::bench::NowNs;
 using tavoxa::bench::Percentile;
+using tavoxa::bench::RoundTripMs;
 using tavoxa::bench::WaitUntil;
 
 using namespace tavoxa;
@@ -64,13 +76,6 @@ using namespace tavoxa;
 constexpr char kPassword[] = "soak";
 constexpr int kWarmUpMs = 30000;  // memory is compared from here on
 constexpr int64_t kSecondNs = 1000000000;
-
-int64_t NowNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 // VmRSS, and its anonymous part (heap and stacks, without the program's own pages mapped from
 // files), after giving freed heap back, so the figures show what is held, not what malloc caches.
@@ -149,57 +154,32 @@ bool SameReal(double a, double b)
 // The first difference between the persisted tables of `a` and `b`, or an empty text.
 std::string TableDifference(const SavedSettings& a, const SavedSettings& b, bool withSecondCount)
 {
-    std::ostringstream out;
-    out.precision(17);
-    if (a.comNumber != b.comNumber)
-        out << "ComNumber " << a.comNumber << " / " << b.comNumber;
-    else if (a.chipAddress != b.chipAddress)
-        out << "ChipAddress " << int{a.chipAddress} << " / " << int{b.chipAddress};
-    if (!out.str().empty())
-        return out.str();
-    const Model& x = a.settings;
-    const Model& y = b.settings;
-    for (int p = 0; p < 3; ++p)
-        for (int r = 0; r < kRelayCount; ++r)
-            for (int s = 0; s < 6; ++s)
-                if (x.SwitchTable[p][r][s] != y.SwitchTable[p][r][s]) {
-                    out << "SwitchTable[" << p << "][" << r << "][" << s << "] " << x.SwitchTable[p][r][s]
-                        << " / " << y.SwitchTable[p][r][s];
-                    return out.str();
-                }
-    for (int p = 0; p < 3; ++p)
-        for (int r = 0; r < kRelayCount; ++r)
-            for (int s = 0; s < kProgramCount; ++s)
-                if (!SameReal(x.TimeTable[p][r][s], y.TimeTable[p][r][s])) {
-                    out << "TimeTable[" << p << "][" << r << "][" << s << "] " << x.TimeTable[p][r][s]
-                        << " / " << y.TimeTable[p][r][s];
-                    return out.str();
-                }
-    for (int r = 0; r < kRelayCount; ++r) {
-        const SecondsTimerRecord& t = x.SecondsTimer[r];
-        const SecondsTimerRecord& u = y.SecondsTimer[r];
-        if (t.Repeat != u.Repeat || t.StartAfter != u.StartAfter || t.EndAfter != u.EndAfter ||
-            (withSecondCount && t.SecondCount != u.SecondCount)) {
-            out << "SecondsTimer[" << r << "]";
-            return out.str();
-        }
+    struct Value {
+        ConfigField field;
+        double number;  // an int32_t is exact in a double
+        bool real;
+    };
+    std::vector<Value> values[2];
+    for (int i = 0; i < 2; ++i) {
+        const SavedSettings& saved = i == 0 ? a : b;
+        VisitConfigFields(
+            saved.settings, saved.comNumber, saved.chipAddress, [&](const auto& v, const ConfigField& f) {
+                values[i].push_back(
+                    {f, static_cast<double>(v), std::is_same_v<std::decay_t<decltype(v)>, double>});
+            });
     }
-    for (int p = 0; p < 2; ++p)
-        for (int r = 0; r < kRelayCount; ++r)
-            for (int w = 0; w < kWindowCount; ++w)
-                if (x.WindowTable[p][r][w] != y.WindowTable[p][r][w]) {
-                    out << "WindowTable[" << p << "][" << r << "][" << w << "] " << x.WindowTable[p][r][w]
-                        << " / " << y.WindowTable[p][r][w];
-                    return out.str();
-                }
-    for (int p = 0; p < 2; ++p)
-        for (int r = 0; r < kRelayCount; ++r)
-            for (int w = 0; w < kWindowCount; ++w)
-                if (!SameReal(x.WindowTimes[p][r][w], y.WindowTimes[p][r][w])) {
-                    out << "WindowTimes[" << p << "][" << r << "][" << w << "] " << x.WindowTimes[p][r][w]
-                        << " / " << y.WindowTimes[p][r][w];
-                    return out.str();
-                }
+    for (size_t k = 0; k < values[0].size(); ++k) {
+        const Value& x = values[0][k];
+        const Value& y = values[1][k];
+        const bool secondCount = std::string_view(x.field.Table) == "SecondsTimer" && x.field.Slot == 3;
+        if ((secondCount && !withSecondCount) ||
+            (x.real ? SameReal(x.number, y.number) : x.number == y.number))
+            continue;
+        std::ostringstream out;
+        out.precision(17);
+        out << ConfigFieldName(x.field) << " " << x.number << " / " << y.number;
+        return out.str();
+    }
     return {};
 }
 
@@ -345,7 +325,7 @@ private:
     void CheckExactEvents(int64_t second);
     void FileCycle();
     void StartClients();
-    void OnClientOutput();
+    void OnClientLine(const QByteArray& line);
     void MaybeTakeStartSample();
     void Click(const char* name);
     void Report();
@@ -389,8 +369,7 @@ private:
     std::vector<double> fileCycleMs_;
 
     // Remote.
-    QProcess client_;
-    QByteArray clientPending_;
+    ClientProcess client_{[this](const QByteArray& line) { OnClientLine(line); }};
     std::map<std::string, std::string> clientResult_;
     bool clientReady_ = false;
     long serverMessages_ = 0, serverSwitches_ = 0;
@@ -587,30 +566,21 @@ void Soak::MaybeTakeStartSample()
 
 void Soak::StartClients()
 {
-    QObject::connect(&client_, &QProcess::readyReadStandardOutput, [this] { OnClientOutput(); });
-    client_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     const int seconds = std::max(minutes_ * 60 - 5, 10);
-    client_.start(
-        QCoreApplication::applicationFilePath(),
-        {"client", QString::number(port_), QString::fromLatin1(kPassword), QString::number(seconds)});
+    client_.Start({QString::number(port_), QString::fromLatin1(kPassword), QString::number(seconds)});
 }
 
-void Soak::OnClientOutput()
+void Soak::OnClientLine(const QByteArray& rawLine)
 {
-    clientPending_ += client_.readAllStandardOutput();
-    qsizetype end;
-    while ((end = clientPending_.indexOf('\n')) >= 0) {
-        const QByteArray line = clientPending_.left(end).trimmed();
-        clientPending_.remove(0, end + 1);
-        const QList<QByteArray> parts = line.split(' ');
-        if (parts.size() >= 3 && parts[0] == "soak-client") {
-            clientResult_[parts[1].toStdString()] = parts[2].toStdString();
-            if (parts[1] == "ready") {
-                clientReady_ = true;
-            }
-        } else if (!line.isEmpty()) {
-            std::printf("client: %s\n", line.constData());
+    const QByteArray line = rawLine.trimmed();
+    const QList<QByteArray> parts = line.split(' ');
+    if (parts.size() >= 3 && parts[0] == "soak-client") {
+        clientResult_[parts[1].toStdString()] = parts[2].toStdString();
+        if (parts[1] == "ready") {
+            clientReady_ = true;
         }
+    } else if (!line.isEmpty()) {
+        std::printf("client: %s\n", line.constData());
     }
 }
 
@@ -691,12 +661,8 @@ int Soak::Run()
     run.exec();
 
     if (whole_) {
-        if (!WaitUntil([this] { return client_.state() == QProcess::NotRunning; }, 20000)) {
-            std::printf("client process did not finish in time: killed\n");
-            client_.kill();
-            client_.waitForFinished(5000);
-        }
-        OnClientOutput();
+        if (client_.Finish(20000) < 0)
+            std::printf("client process did not finish in time or failed\n");
         // Closing writes the configuration once more.
         const std::string closeFile =
             QDir::current().absoluteFilePath(QString::fromStdString(form_->configFileName())).toStdString();
@@ -887,85 +853,52 @@ constexpr int64_t kSwitchIntervalNs = 5000000000;  // and switches about every 5
 constexpr int64_t kAnswerTimeoutNs = kSecondNs;
 constexpr int kPollers = 3;
 
-struct RemoteClient {
-    QTcpSocket socket;
+struct RemoteClient : ClientConnection {
     bool switcher = false;
-    enum Phase { Connecting, LoggingIn, Running } phase = Connecting;
-    bool waiting = false;
     bool probe = false;  // the answer to this request decides a switching command
     int64_t probeWallSecond = 0;
-    int64_t sentNs = 0;
     int64_t nextSendNs = 0;
     int64_t nextSwitchNs = 0;
     int expectBit = -1;
 };
 
-struct ClientTotals {
-    long greeted = 0, login = 0, sent = 0, answered = 0, lost = 0, late = 0, malformed = 0;
-    long switches = 0, seen = 0, notSeen = 0, dropped = 0;
-    std::vector<double> roundTripsMs;
-};
-
 int RunClient(uint16_t port, const QByteArray& password, int seconds)
 {
     ClientTotals totals;
+    long switches = 0, seen = 0, notSeen = 0;
     totals.roundTripsMs.reserve(static_cast<size_t>(seconds) * 40);
-    std::vector<std::unique_ptr<RemoteClient>> clients;
+    std::vector<std::unique_ptr<ClientConnection>> clients;
     bool running = true;
 
     for (int i = 0; i <= kPollers; ++i) {
-        clients.push_back(std::make_unique<RemoteClient>());
-        RemoteClient* c = clients.back().get();
+        auto client = std::make_unique<RemoteClient>();
+        RemoteClient* c = client.get();
+        clients.push_back(std::move(client));
         c->switcher = i == kPollers;
         c->socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
         QObject::connect(&c->socket, &QTcpSocket::disconnected, [&totals, &running] {
             if (running)
                 ++totals.dropped;
         });
-        QObject::connect(&c->socket, &QTcpSocket::readyRead, [&totals, &password, c] {
+        QObject::connect(&c->socket, &QTcpSocket::readyRead, [&, c] {
             const QByteArray bytes = c->socket.readAll();
             const int64_t now = NowNs();
-            if (c->phase == RemoteClient::Connecting) {
-                if (!bytes.startsWith("connect")) {
-                    ++totals.late;
-                    return;
-                }
-                ++totals.greeted;
-                if (c->switcher) {
-                    c->phase = RemoteClient::LoggingIn;
-                    c->socket.write("Pass:" + password);
-                } else {
-                    c->phase = RemoteClient::Running;
-                }
-                return;
-            }
-            if (c->phase == RemoteClient::LoggingIn) {
-                if (bytes == "legal") {
-                    ++totals.login;
-                    c->phase = RemoteClient::Running;
+            if (totals.TakeHandshake(*c, bytes, c->switcher ? password : QByteArray())) {
+                if (c->phase == RemoteClient::Running && c->switcher)
                     c->nextSwitchNs = now + kSecondNs;
-                } else {
-                    ++totals.late;
-                }
                 return;
             }
-            if (!c->waiting) {
-                ++totals.late;
+            if (!totals.TakeAnswer(*c, now))
                 return;
-            }
-            c->waiting = false;
-            ++totals.answered;
-            totals.roundTripsMs.push_back(static_cast<double>(now - c->sentNs) / 1e6);
             c->nextSendNs = c->sentNs + (c->switcher ? kSwitcherPollNs : kPollIntervalNs);
-            bool ok = false;
-            const int value = bytes.toInt(&ok);
-            if (!ok || value < 0 || value > 255) {
+            int value = 0;
+            if (!IsRelayByteAnswer(bytes, &value)) {
                 ++totals.malformed;
                 c->probe = false;
                 return;
             }
             if (c->expectBit >= 0) {
-                ++((value >> 1 & 1) == c->expectBit ? totals.seen : totals.notSeen);
+                ++((value >> 1 & 1) == c->expectBit ? seen : notSeen);
                 c->expectBit = -1;
             }
             if (!c->probe)
@@ -978,7 +911,7 @@ int RunClient(uint16_t port, const QByteArray& password, int seconds)
                 return;
             const int switched = value ^ (1 << kToggleRelay);
             c->socket.write(QByteArray::number(switched));
-            ++totals.switches;
+            ++switches;
             c->expectBit = switched >> 1 & 1;
             c->nextSwitchNs = now + kSwitchIntervalNs;
             // Give the command a read of its own before the next request.
@@ -991,13 +924,13 @@ int RunClient(uint16_t port, const QByteArray& password, int seconds)
     driver.setInterval(5);
     QObject::connect(&driver, &QTimer::timeout, [&] {
         const int64_t now = NowNs();
-        for (auto& c : clients) {
+        for (auto& client : clients) {
+            auto* c = static_cast<RemoteClient*>(client.get());
             if (c->phase != RemoteClient::Running)
                 continue;
             if (c->waiting) {
-                if (now - c->sentNs > kAnswerTimeoutNs) {
-                    ++totals.lost;
-                    c->waiting = c->probe = false;
+                if (totals.ExpireRequest(*c, now, kAnswerTimeoutNs)) {
+                    c->probe = false;
                     c->nextSendNs = now;
                 }
                 continue;
@@ -1011,16 +944,13 @@ int RunClient(uint16_t port, const QByteArray& password, int seconds)
                 c->probe = true;
                 c->probeWallSecond = wall / 1000;
             }
-            c->waiting = true;
-            c->sentNs = now;
-            c->socket.write("repeat", 6);
-            ++totals.sent;
+            totals.Sent(*c, "repeat", now);
         }
     });
 
-    for (auto& c : clients)
-        c->socket.connectToHost(QHostAddress::LocalHost, port);
-    WaitUntil([&] { return totals.greeted == kPollers + 1 && totals.login == 1; }, 10000);
+    ConnectAll(
+        clients, port, [&] { return totals.greeted; }, 10000);
+    WaitUntil([&] { return totals.login == 1; }, 10000);
     std::printf("soak-client ready %ld\n", totals.greeted);
     std::fflush(stdout);
     driver.start();
@@ -1045,25 +975,17 @@ int RunClient(uint16_t port, const QByteArray& password, int seconds)
     put("sent", std::to_string(totals.sent));
     put("answered", std::to_string(totals.answered));
     put("lost", std::to_string(totals.lost));
-    put("late", std::to_string(totals.late));
+    put("late", std::to_string(totals.unexpected));
     put("malformed", std::to_string(totals.malformed));
-    put("switches", std::to_string(totals.switches));
-    put("switches_seen", std::to_string(totals.seen));
-    put("switches_not_seen", std::to_string(totals.notSeen));
+    put("switches", std::to_string(switches));
+    put("switches_seen", std::to_string(seen));
+    put("switches_not_seen", std::to_string(notSeen));
     put("dropped", std::to_string(totals.dropped));
-    put("rtt_median_ms", Format("%.3f", Percentile(totals.roundTripsMs, 0.5)));
-    put("rtt_p99_ms", Format("%.3f", Percentile(totals.roundTripsMs, 0.99)));
-    put("rtt_max_ms", Format("%.3f", Percentile(totals.roundTripsMs, 1.0)));
+    put("rtt_median_ms", Format("%.3f", RoundTripMs(totals, 0.5)));
+    put("rtt_p99_ms", Format("%.3f", RoundTripMs(totals, 0.99)));
+    put("rtt_max_ms", Format("%.3f", RoundTripMs(totals, 1.0)));
     std::fflush(stdout);
-    for (auto& c : clients)
-        c->socket.disconnectFromHost();
-    WaitUntil(
-        [&] {
-            return std::all_of(clients.begin(), clients.end(), [](const auto& c) {
-                return c->socket.state() == QAbstractSocket::UnconnectedState;
-            });
-        },
-        2000);
+    DisconnectAll(clients, 2000);
     return 0;
 }
 

@@ -151,19 +151,26 @@ void RelayController::LoadSettingsFile()
 void RelayController::LoadConfiguration()
 {
     ConfigTarget target(model_, adapter_.ComNumber, adapter_.ChipAddress);
-    // The chooser knows two chips: whatever else the file holds selects the PCF8574.
-    target.ChipAddressRead = [this](uint8_t chipAddress) {
-        adapter_.ChipAddress = ChipAddressOfItem(ChipItemOfAddress(chipAddress));
-    };
-    try {
-        if (!LoadConfigurationFile(configFileName_, target, storage_))
-            ApplyDefaults(model_, clock_);
-    } catch (...) {
-        // The view shows what was read so far also when the load fails half way.
+    // The chooser knows two chips: whatever else the file holds selects the PCF8574, and the
+    // file keeps what the chooser shows.
+    const auto settle = [this] {
+        adapter_.ChipAddress = ChipAddressOfItem(ChipItemOfAddress(adapter_.ChipAddress));
         emit SettingsReplaced();
+    };
+    bool opened = false;
+    try {
+        opened = LoadConfigurationFile(configFileName_, target, storage_);
+    } catch (...) {
+        // The view shows the settings in force, as far as they were read, also when the load
+        // fails half way.
+        settle();
         throw;
     }
-    emit SettingsReplaced();
+    if (!opened)
+        ApplyDefaults(model_, clock_);
+    settle();
+    if (opened && target.ValuesRead < kConfigLineCount)
+        report_.Report(ErrorReportText(QString::fromStdString(configFileName_ + ": " + ShortFileMessage(target.ValuesRead))));
 }
 
 void RelayController::SaveConfiguration()

@@ -54,10 +54,9 @@ struct SecondsTimerRecord {
     int32_t SecondCount = 0;  // +1 every second tick; -1 after start-up and RESET, 0 after START
 };
 
-struct Model {
-    // Relays in bits 0..5; between exchange ticks bits 6 and 7 carry the raw K2 and K1 levels.
-    uint8_t RelayBits = 0;
-
+// Everything the configuration file stores, in the layout of its tables. A load replaces it
+// as a whole; storage/configfields.h walks it in file order.
+struct StoredSettings {
     // SwitchTable[plane][relay][slot]: plane 0 slot 0 RelayMode, plane 1 slot 0 SelectedProgram,
     // plane 2 slot p DayCode of program p; other slots are spares kept with the file.
     int32_t SwitchTable[3][kRelayCount][6] = {};
@@ -65,19 +64,10 @@ struct Model {
     double TimeTable[3][kRelayCount][kProgramCount] = {};
     SecondsTimerRecord SecondsTimer[kRelayCount];
     // WindowTable[plane][relay][window]: plane 0 slot 0 SelectedWindow (slots 1, 2 spare),
-    // plane 1 WindowMaxMinutes, plane 2 MinutesToOn, plane 3 MinutesToOff (the last two not stored).
-    int32_t WindowTable[4][kRelayCount][kWindowCount] = {};
+    // plane 1 WindowMaxMinutes.
+    int32_t WindowTable[2][kRelayCount][kWindowCount] = {};
     // WindowTimes[plane][relay][window]: plane 0 WindowStart, plane 1 WindowEnd.
     double WindowTimes[2][kRelayCount][kWindowCount] = {};
-
-    // Clock sample and tick state, written by the second tick.
-    double NowTime = 0.0;  // time of day of the last tick, fraction of a day
-    double NowDate = 0.0;  // whole day number of the last tick
-    int32_t DayIndex = 0;  // 0 = Sunday .. 6 = Saturday
-    std::string DayName;
-    std::string SecondText;  // the two seconds digits of the tick's time text
-    int32_t MinuteCounter = 0;
-    bool MinuteTick = false;
 
     // Named views of the tables.
     int32_t& RelayMode(int r) { return SwitchTable[0][r][0]; }
@@ -96,15 +86,37 @@ struct Model {
     int32_t SelectedWindow(int r) const { return WindowTable[0][r][0]; }
     int32_t& WindowMaxMinutes(int r, int w) { return WindowTable[1][r][w]; }
     int32_t WindowMaxMinutes(int r, int w) const { return WindowTable[1][r][w]; }
-    int32_t& MinutesToOn(int r, int w) { return WindowTable[2][r][w]; }
-    int32_t MinutesToOn(int r, int w) const { return WindowTable[2][r][w]; }
-    int32_t& MinutesToOff(int r, int w) { return WindowTable[3][r][w]; }
-    int32_t MinutesToOff(int r, int w) const { return WindowTable[3][r][w]; }
     double& WindowStart(int r, int w) { return WindowTimes[0][r][w]; }
     double WindowStart(int r, int w) const { return WindowTimes[0][r][w]; }
     double& WindowEnd(int r, int w) { return WindowTimes[1][r][w]; }
     double WindowEnd(int r, int w) const { return WindowTimes[1][r][w]; }
 };
+
+// What the program works out while it runs and never stores: a load leaves it as it is.
+struct RuntimeState {
+    // Relays in bits 0..5; between exchange ticks bits 6 and 7 carry the raw K2 and K1 levels.
+    uint8_t RelayBits = 0;
+
+    // WindowMinutes[plane][relay][window]: plane 0 MinutesToOn, plane 1 MinutesToOff.
+    int32_t WindowMinutes[2][kRelayCount][kWindowCount] = {};
+
+    // Clock sample and tick state, written by the second tick.
+    double NowTime = 0.0;  // time of day of the last tick, fraction of a day
+    double NowDate = 0.0;  // whole day number of the last tick
+    int32_t DayIndex = 0;  // 0 = Sunday .. 6 = Saturday
+    std::string DayName;
+    std::string SecondText;  // the two seconds digits of the tick's time text
+    int32_t MinuteCounter = 0;
+    bool MinuteTick = false;
+
+    int32_t& MinutesToOn(int r, int w) { return WindowMinutes[0][r][w]; }
+    int32_t MinutesToOn(int r, int w) const { return WindowMinutes[0][r][w]; }
+    int32_t& MinutesToOff(int r, int w) { return WindowMinutes[1][r][w]; }
+    int32_t MinutesToOff(int r, int w) const { return WindowMinutes[1][r][w]; }
+};
+
+// The whole state of the switching engine: the stored settings and the running state.
+struct Model : StoredSettings, RuntimeState {};
 
 // Relay primitives; n is 0..5.
 void SetRelay(Model& m, int n);

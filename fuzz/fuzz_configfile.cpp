@@ -13,16 +13,18 @@
 // A violated property prints what differs and aborts.
 #include <cfloat>
 #include <cinttypes>
-#include <cstdarg>
 #include <cmath>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
+#include "storage/configfields.h"
 #include "storage/configfile.h"
 #include "storage/ioerror.h"
 
@@ -52,38 +54,26 @@ struct Loaded {
 };
 
 // Walks every stored value in file order: onInt(int32_t&), onChip(uint8_t&), onReal(double&).
-// Spelled out from the format table rather than taken from the library's own loops.
 template <typename L, typename OnInt, typename OnChip, typename OnReal>
 void ForEachField(L& l, OnInt onInt, OnChip onChip, OnReal onReal)
 {
-    auto& m = l.model;
-    onInt(l.comNumber);
-    onChip(l.chipAddress);
-    for (auto& plane : m.SwitchTable)  // plane, relay, slot
-        for (auto& relay : plane)
-            for (auto& slot : relay)
-                onInt(slot);
-    for (auto& plane : m.TimeTable)  // plane, relay, program
-        for (auto& relay : plane)
-            for (auto& program : relay)
-                onReal(program);
-    for (auto& timer : m.SecondsTimer) {
-        onInt(timer.Repeat);
-        onInt(timer.StartAfter);
-        onInt(timer.EndAfter);
-        onInt(timer.SecondCount);
-    }
-    for (int plane = 0; plane < 2; ++plane)  // planes 2 and 3 are not stored
-        for (auto& relay : m.WindowTable[plane])
-            for (auto& window : relay)
-                onInt(window);
-    for (auto& plane : m.WindowTimes)
-        for (auto& relay : plane)
-            for (auto& window : relay)
-                onReal(window);
+    tavoxa::VisitConfigFields(l.model, l.comNumber, l.chipAddress,
+                              [&](auto& v, const tavoxa::ConfigField& f) {
+                                  using Value = std::remove_reference_t<decltype(v)>;
+                                  if constexpr (std::is_same_v<std::remove_const_t<Value>, double>) {
+                                      onReal(v);
+                                  } else if (f.Line != 1) {
+                                      onInt(v);
+                                  } else {
+                                      uint8_t chip = static_cast<uint8_t>(v);
+                                      onChip(chip);
+                                      if constexpr (!std::is_const_v<Value>)
+                                          v = chip;
+                                  }
+                              });
 }
 
-// Fills every stored field (and the two planes of WindowTable that are not stored) with a
+// Fills every stored field (and the window countdowns, which are not stored) with a
 // pattern no file produces by accident, so a value that a load fails to touch shows up.
 void FillSentinel(Loaded& l)
 {
@@ -91,8 +81,8 @@ void FillSentinel(Loaded& l)
     double r = -7.77e77;
     ForEachField(
         l, [&](int32_t& v) { v = n++; }, [&](uint8_t& v) { v = 0xA5; }, [&](double& v) { v = r += 1e63; });
-    for (int plane = 2; plane < 4; ++plane)
-        for (auto& relay : l.model.WindowTable[plane])
+    for (auto& plane : l.model.WindowMinutes)
+        for (auto& relay : plane)
             for (int32_t& v : relay)
                 v = n++;
 }
@@ -113,19 +103,20 @@ Outcome Read(std::string_view bytes, Loaded& into)
     return {};
 }
 
-// Every stored field and the two unstored planes of WindowTable, bit for bit.
+// Every stored field and the window countdowns, bit for bit.
 std::vector<uint64_t> Bits(const Loaded& l)
 {
     std::vector<uint64_t> bits;
     ForEachField(
-        l, [&](int32_t v) { bits.push_back(static_cast<uint32_t>(v)); }, [&](uint8_t v) { bits.push_back(v); },
+        l, [&](int32_t v) { bits.push_back(static_cast<uint32_t>(v)); },
+        [&](uint8_t v) { bits.push_back(v); },
         [&](double v) {
             uint64_t b = 0;
             std::memcpy(&b, &v, sizeof b);
             bits.push_back(b);
         });
-    for (int plane = 2; plane < 4; ++plane)
-        for (const auto& relay : l.model.WindowTable[plane])
+    for (const auto& plane : l.model.WindowMinutes)
+        for (const auto& relay : plane)
             for (int32_t v : relay)
                 bits.push_back(static_cast<uint32_t>(v));
     return bits;
@@ -177,10 +168,11 @@ void CheckArbitraryFile(std::string_view bytes)
             FillSentinel(again);
             const Outcome o = Read(cut, again);
             if (o.threw != outcome.threw || o.code != outcome.code || Bits(first) != Bits(again))
-                Fail("text after the 314th value's line (at byte %zu) changed the load: garbage of %zu "
-                     "bytes gave %s %d, the file %s %d",
-                     end, garbage.size(), o.threw ? "error" : "success", o.code,
-                     outcome.threw ? "error" : "success", outcome.code);
+                Fail(
+                    "text after the 314th value's line (at byte %zu) changed the load: garbage of %zu "
+                    "bytes gave %s %d, the file %s %d",
+                    end, garbage.size(), o.threw ? "error" : "success", o.code,
+                    outcome.threw ? "error" : "success", outcome.code);
         }
     }
 }
@@ -215,41 +207,63 @@ private:
 int32_t PickInteger(Choices& c)
 {
     switch (c.Byte() % 4) {
-    case 0:
-        return static_cast<int32_t>(c.Byte() % 12) - 1;
-    case 1: {
-        static const int32_t kEdges[] = {INT32_MIN, INT32_MIN + 1, INT32_MAX, INT32_MAX - 1, 214748364,
-                                         214748365, -214748364, 0x0FFFFFFF, 0x10000000, 32, 56, 255, 256};
-        return kEdges[c.Byte() % (sizeof kEdges / sizeof kEdges[0])];
-    }
-    default: {
-        const uint32_t bits = c.U32();
-        int32_t v;
-        std::memcpy(&v, &bits, sizeof v);
-        return v;
-    }
+        case 0:
+            return static_cast<int32_t>(c.Byte() % 12) - 1;
+        case 1: {
+            static const int32_t kEdges[] = {INT32_MIN, INT32_MIN + 1, INT32_MAX,  INT32_MAX - 1, 214748364,
+                                             214748365, -214748364,    0x0FFFFFFF, 0x10000000,    32,
+                                             56,        255,           256};
+            return kEdges[c.Byte() % (sizeof kEdges / sizeof kEdges[0])];
+        }
+        default: {
+            const uint32_t bits = c.U32();
+            int32_t v;
+            std::memcpy(&v, &bits, sizeof v);
+            return v;
+        }
     }
 }
 
 double PickReal(Choices& c)
 {
     switch (c.Byte() % 4) {
-    case 0: {
-        static const double kEdges[] = {
-            0.0, -0.0, 0.5, 0.75, 1.0 / 3.0, -1.5, NAN, -NAN, HUGE_VAL, -HUGE_VAL, DBL_MAX, -DBL_MAX,
-            DBL_MIN, DBL_TRUE_MIN, -DBL_TRUE_MIN, 9.99999999999999949e-5, 0.999999999999999944,
-            9.9999999999999995e22, 1.7976931348623150e308, 1.797693134862315e308, 45292.999988425923,
-            2.2250738585072009e-308, 1e-320, 0.1, 1e16, 123456789012345.6};
-        return kEdges[c.Byte() % (sizeof kEdges / sizeof kEdges[0])];
-    }
-    case 1:  // a date and time of day as the pickers hold them
-        return static_cast<double>(static_cast<int16_t>(c.U32() & 0xFFFF)) + c.U32() / 4294967296.0;
-    default: {
-        const uint64_t bits = c.U64();
-        double v;
-        std::memcpy(&v, &bits, sizeof v);
-        return v;
-    }
+        case 0: {
+            static const double kEdges[] = {0.0,
+                                            -0.0,
+                                            0.5,
+                                            0.75,
+                                            1.0 / 3.0,
+                                            -1.5,
+                                            NAN,
+                                            -NAN,
+                                            HUGE_VAL,
+                                            -HUGE_VAL,
+                                            DBL_MAX,
+                                            -DBL_MAX,
+                                            DBL_MIN,
+                                            DBL_TRUE_MIN,
+                                            -DBL_TRUE_MIN,
+                                            9.99999999999999949e-5,
+                                            0.999999999999999944,
+                                            9.9999999999999995e22,
+                                            1.7976931348623150e308,
+                                            1.797693134862315e308,
+                                            45292.999988425923,
+                                            2.2250738585072009e-308,
+                                            1e-320,
+                                            0.1,
+                                            1e16,
+                                            123456789012345.6};
+            return kEdges[c.Byte() % (sizeof kEdges / sizeof kEdges[0])];
+        }
+        case 1:  // a date and time of day as the pickers hold them
+            return static_cast<double>(static_cast<int16_t>(c.U32() & 0xFFFF)) + c.U32() / 4294967296.0;
+        default: {
+            const uint64_t bits = c.U64();
+            double v;
+            std::memcpy(&v, &bits, sizeof v);
+            return v;
+        }
     }
 }
 
@@ -385,8 +399,8 @@ void CheckSaveThenLoad(Choices& c)
         saved,
         [&](int32_t& v) {
             if (!IsIntegerForm(lines[line]) || lines[line] != std::to_string(v))
-                Fail("line %zu: integer %d written as \"%.*s\"", line + 1, v, static_cast<int>(lines[line].size()),
-                     lines[line].data());
+                Fail("line %zu: integer %d written as \"%.*s\"", line + 1, v,
+                     static_cast<int>(lines[line].size()), lines[line].data());
             ++line;
         },
         [&](uint8_t& v) {
@@ -413,7 +427,8 @@ void CheckSaveThenLoad(Choices& c)
 
 void AppendBlanks(Choices& c, std::string& out)
 {
-    static const char* const kBlanks[] = {" ", "\t", "\r\n", "\n", "\r", "\x01", "\x0c", "\x1f", "  \r\n\r\n"};
+    static const char* const kBlanks[] = {" ",    "\t",   "\r\n", "\n",        "\r",
+                                          "\x01", "\x0c", "\x1f", "  \r\n\r\n"};
     const int n = c.Byte() % 4 == 0 ? c.Byte() % 3 + 1 : 0;
     for (int k = 0; k < n; ++k)
         out += kBlanks[c.Byte() % (sizeof kBlanks / sizeof kBlanks[0])];
@@ -441,26 +456,26 @@ std::string RenderInteger(Choices& c, int32_t v)
     const uint32_t bits = static_cast<uint32_t>(v);
     char text[48];
     switch (c.Byte() % 8) {
-    case 0:
-        std::snprintf(text, sizeof text, "$%" PRIX32, bits);
-        break;
-    case 1:
-        std::snprintf(text, sizeof text, "x%" PRIx32, bits);
-        break;
-    case 2:
-        std::snprintf(text, sizeof text, "0X%08" PRIX32, bits);
-        break;
-    case 3:
-        std::snprintf(text, sizeof text, v >= 0 ? "+%" PRId32 : "%" PRId32, v);
-        break;
-    case 4: {  // leading zeros, within the 32 characters of an integer field
-        const int width = 11 + c.Byte() % 21;
-        std::snprintf(text, sizeof text, "%0*" PRId32, width, v);
-        break;
-    }
-    default:
-        std::snprintf(text, sizeof text, "%" PRId32, v);
-        break;
+        case 0:
+            std::snprintf(text, sizeof text, "$%" PRIX32, bits);
+            break;
+        case 1:
+            std::snprintf(text, sizeof text, "x%" PRIx32, bits);
+            break;
+        case 2:
+            std::snprintf(text, sizeof text, "0X%08" PRIX32, bits);
+            break;
+        case 3:
+            std::snprintf(text, sizeof text, v >= 0 ? "+%" PRId32 : "%" PRId32, v);
+            break;
+        case 4: {  // leading zeros, within the 32 characters of an integer field
+            const int width = 11 + c.Byte() % 21;
+            std::snprintf(text, sizeof text, "%0*" PRId32, width, v);
+            break;
+        }
+        default:
+            std::snprintf(text, sizeof text, "%" PRId32, v);
+            break;
     }
     return text;
 }
@@ -474,18 +489,18 @@ std::string RenderReal(Choices& c, double v, bool& exact)
         return form.substr(form.find_first_not_of(' '));
     char text[48];
     switch (c.Byte() % 4) {
-    case 0:
-        return form;  // its leading blank is skipped like any other
-    case 1:
-        exact = true;
-        std::snprintf(text, sizeof text, "%.17g", v);
-        return text;
-    case 2:
-        exact = true;
-        std::snprintf(text, sizeof text, "%+.16e", v);
-        return text;
-    default:
-        return form.substr(form.find_first_not_of(' '));
+        case 0:
+            return form;  // its leading blank is skipped like any other
+        case 1:
+            exact = true;
+            std::snprintf(text, sizeof text, "%.17g", v);
+            return text;
+        case 2:
+            exact = true;
+            std::snprintf(text, sizeof text, "%+.16e", v);
+            return text;
+        default:
+            return form.substr(form.find_first_not_of(' '));
     }
 }
 
@@ -529,20 +544,15 @@ void CheckVariedForms(Choices& c, std::string_view input)
 
     Loaded loaded;
     FillSentinel(loaded);
-    int32_t comSeen = 0;
-    int chipSeen = -1;
     tavoxa::ConfigTarget target(loaded.model, loaded.comNumber, loaded.chipAddress);
-    target.ComNumberRead = [&](int32_t n) { comSeen = n; };
-    target.ChipAddressRead = [&](uint8_t a) { chipSeen = a; };
     try {
         tavoxa::ReadConfiguration(file, target);
     } catch (const tavoxa::IoError& e) {
         Fail("314 valid values (%zu bytes) followed by %zu bytes of other text fail with I/O error %d",
              valuesEnd, input.size(), e.Code());
     }
-    if (comSeen != expected.comNumber || chipSeen != expected.chipAddress)
-        Fail("the COM number and chip address callbacks saw %d and %d, not %d and %d", comSeen, chipSeen,
-             expected.comNumber, expected.chipAddress);
+    if (target.ValuesRead != tavoxa::kConfigLineCount)
+        Fail("314 valid values count as %d values read", target.ValuesRead);
 
     CompareFields(expected, loaded, exact);
 }

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/texttoint.h"
 #include "storage/settingsfile.h"
 
 namespace {
@@ -60,7 +61,7 @@ SettingsFileContent CheckRead(std::string_view bytes)
     SettingsFileContent read = tavoxa::ReadSettings(bytes);
     const std::vector<std::string> lines = ReferenceLines(bytes);
     CompareTexts(read, lines, "a line reads differently from the plain line splitter");
-    const bool remote = !lines[11].empty() && lines[11] != "0";
+    const bool remote = tavoxa::TextToInt(lines[11]) != 0;
     if (read.Remote != remote)
         Fail("the Remote flag does not follow line 12", 12);
     return read;
@@ -116,7 +117,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // Stripping the directory leaves no backslash and only ever shortens the name.
     const std::string stripped = tavoxa::StripDirectory(made.ConfigFileName);
     if (stripped.find('\\') != std::string::npos || stripped.size() > made.ConfigFileName.size() ||
-        made.ConfigFileName.compare(made.ConfigFileName.size() - stripped.size(), std::string::npos, stripped) != 0)
+        made.ConfigFileName.compare(made.ConfigFileName.size() - stripped.size(), std::string::npos,
+                                    stripped) != 0)
         Fail("StripDirectory left a folder in the name or changed the file name", 1);
     return 0;
 }

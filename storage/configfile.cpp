@@ -4,8 +4,10 @@
 #include <charconv>
 #include <cmath>
 #include <optional>
+#include <type_traits>
 
 #include "engine/texttoint.h"
+#include "storage/configfields.h"
 #include "storage/fileaccess.h"
 #include "storage/ioerror.h"
 
@@ -180,40 +182,35 @@ std::optional<double> ParseReal(std::string_view run)
     return static_cast<double>(value);
 }
 
-struct IntegerField {
-    int32_t value = 0;
-    bool valid = true;
-};
-
-IntegerField NextInteger(FieldReader& in)
+// Stores the next value in `field`; false when the file has no more values (the field is then
+// 0). An integer that does not convert is stored as TextToInt reads it, a real that does not
+// convert is left as it was; both throw IoError 106.
+bool ReadValue(FieldReader& in, int32_t& field)
 {
     const std::string_view run = in.NextRun(kIntegerRunLength);
-    if (run.empty())
-        return {};
-    if (const std::optional<int32_t> value = ParseInteger(run))
-        return {*value, true};
-    return {TextToInt(run), false};
-}
-
-void ReadInteger(FieldReader& in, int32_t& field)
-{
-    const IntegerField f = NextInteger(in);
-    field = f.value;
-    if (!f.valid)
+    if (run.empty()) {
+        field = 0;
+        return false;
+    }
+    const std::optional<int32_t> value = ParseInteger(run);
+    field = value ? *value : TextToInt(run);
+    if (!value)
         throw IoError(kIoInvalidNumber);
+    return true;
 }
 
-void ReadReal(FieldReader& in, double& field)
+bool ReadValue(FieldReader& in, double& field)
 {
     const std::string_view run = in.NextRun(kRealRunLength);
     if (run.empty()) {
         field = 0.0;
-        return;
+        return false;
     }
     const std::optional<double> value = ParseReal(run);
     if (!value)
         throw IoError(kIoInvalidNumber);
     field = *value;
+    return true;
 }
 
 void AppendLine(std::string& out, std::string_view text)
@@ -301,75 +298,28 @@ std::string FormatReal(double value)
     return out;
 }
 
-std::string WriteConfiguration(const Model& settings, int32_t comNumber, uint8_t chipAddress)
+std::string WriteConfiguration(const StoredSettings& settings, int32_t comNumber, uint8_t chipAddress)
 {
     std::string out;
     out.reserve(static_cast<size_t>(kConfigLineCount) * (kRealFieldWidth + 2));
-    AppendInteger(out, comNumber);
-    AppendInteger(out, chipAddress);
-    for (const auto& plane : settings.SwitchTable)
-        for (const auto& relay : plane)
-            for (int32_t slot : relay)
-                AppendInteger(out, slot);
-    for (const auto& plane : settings.TimeTable)
-        for (const auto& relay : plane)
-            for (double program : relay)
-                AppendLine(out, FormatReal(program));
-    for (const SecondsTimerRecord& timer : settings.SecondsTimer) {
-        AppendInteger(out, timer.Repeat);
-        AppendInteger(out, timer.StartAfter);
-        AppendInteger(out, timer.EndAfter);
-        AppendInteger(out, timer.SecondCount);
-    }
-    for (int plane = 0; plane < 2; ++plane)
-        for (const auto& relay : settings.WindowTable[plane])
-            for (int32_t window : relay)
-                AppendInteger(out, window);
-    for (const auto& plane : settings.WindowTimes)
-        for (const auto& relay : plane)
-            for (double window : relay)
-                AppendLine(out, FormatReal(window));
+    VisitConfigFields(settings, comNumber, chipAddress, [&out](const auto& value, const ConfigField&) {
+        if constexpr (std::is_same_v<std::decay_t<decltype(value)>, double>)
+            AppendLine(out, FormatReal(value));
+        else
+            AppendInteger(out, value);
+    });
     return out;
 }
 
 void ReadConfiguration(std::string_view bytes, ConfigTarget& target)
 {
     FieldReader in(bytes);
-    Model& m = target.Settings;
-
-    ReadInteger(in, target.ComNumber);
-    if (target.ComNumberRead)
-        target.ComNumberRead(target.ComNumber);
-
-    const IntegerField chip = NextInteger(in);
-    target.ChipAddress = static_cast<uint8_t>(chip.value);
-    if (!chip.valid)
-        throw IoError(kIoInvalidNumber);
-    if (target.ChipAddressRead)
-        target.ChipAddressRead(target.ChipAddress);
-
-    for (auto& plane : m.SwitchTable)
-        for (auto& relay : plane)
-            for (int32_t& slot : relay)
-                ReadInteger(in, slot);
-    for (auto& plane : m.TimeTable)
-        for (auto& relay : plane)
-            for (double& program : relay)
-                ReadReal(in, program);
-    for (SecondsTimerRecord& timer : m.SecondsTimer) {
-        ReadInteger(in, timer.Repeat);
-        ReadInteger(in, timer.StartAfter);
-        ReadInteger(in, timer.EndAfter);
-        ReadInteger(in, timer.SecondCount);
-    }
-    for (int plane = 0; plane < 2; ++plane)
-        for (auto& relay : m.WindowTable[plane])
-            for (int32_t& window : relay)
-                ReadInteger(in, window);
-    for (auto& plane : m.WindowTimes)
-        for (auto& relay : plane)
-            for (double& window : relay)
-                ReadReal(in, window);
+    target.ValuesRead = 0;
+    VisitConfigFields(target.Settings, target.ComNumber, target.ChipAddress,
+                      [&](auto& value, const ConfigField&) {
+                          if (ReadValue(in, value))
+                              ++target.ValuesRead;
+                      });
 }
 
 std::string EffectiveConfigName(const std::string& configFileName)
@@ -393,12 +343,21 @@ bool LoadConfigurationFile(const std::string& path, ConfigTarget& target, Storag
         state.PendingBackups.insert(AbsoluteFilePath(path));
         throw;
     }
-    // A file that loads now holds nothing that a save could lose.
-    state.PendingBackups.erase(AbsoluteFilePath(path));
+    // A whole file that loads now holds nothing that a save could lose; a file that ends early
+    // may be one cut short by accident, and the next save would make the cut final.
+    if (target.ValuesRead < kConfigLineCount)
+        state.PendingBackups.insert(AbsoluteFilePath(path));
+    else
+        state.PendingBackups.erase(AbsoluteFilePath(path));
     return true;
 }
 
-void SaveConfigurationFile(const std::string& path, const Model& settings, int32_t comNumber,
+std::string ShortFileMessage(int valuesRead)
+{
+    return "ends after " + std::to_string(valuesRead) + " of " + std::to_string(kConfigLineCount) + " values";
+}
+
+void SaveConfigurationFile(const std::string& path, const StoredSettings& settings, int32_t comNumber,
                            uint8_t chipAddress, StorageState& state)
 {
     const std::string bytes = WriteConfiguration(settings, comNumber, chipAddress);

@@ -7,7 +7,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -24,29 +23,29 @@ constexpr int kRealFieldWidth = 23;
 inline constexpr char kDefaultConfigName[] = "tavoxa.dat";
 
 // Where a load stores what it reads. Values are stored one by one as they are read, so after
-// an error the fields before the failing one hold the file's values.
+// an error the fields before the failing one hold the file's values. The reader calls nothing
+// back: the caller applies the COM number and the chip address from ValuesRead afterwards, on
+// the error path too.
 struct ConfigTarget {
-    ConfigTarget(Model& settings, int32_t& comNumber, uint8_t& chipAddress)
+    ConfigTarget(StoredSettings& settings, int32_t& comNumber, uint8_t& chipAddress)
         : Settings(settings), ComNumber(comNumber), ChipAddress(chipAddress)
     {
     }
 
-    Model& Settings;
+    StoredSettings& Settings;
     int32_t& ComNumber;
     uint8_t& ChipAddress;
-    // Runs right after line 1 has been stored in ComNumber, before line 2 is read (the COM
-    // selector follows it). Does not run when line 1 fails to convert.
-    std::function<void(int32_t comNumber)> ComNumberRead;
-    // Runs right after line 2 (its low 8 bits) has been stored in ChipAddress, before line 3
-    // is read. It may change ChipAddress: the chip chooser's own change rule sets 32 or 56.
-    // Does not run when line 2 fails to convert.
-    std::function<void(uint8_t chipAddress)> ChipAddressRead;
+    // How many values, in file order, were taken from the file and converted: 314 for a whole
+    // file, fewer for a file that ends early (the rest are stored as 0) or for a load that threw
+    // (the value that failed to convert is not counted). ComNumber came from the file when it is
+    // 1 or more, ChipAddress when it is 2 or more.
+    int ValuesRead = 0;
 };
 
 // What the storage layer remembers between loads and saves.
 struct StorageState {
-    // Absolute names of configuration files that failed to load (invalid number or read
-    // error) and whose contents have not yet been kept as "<name>.bak".
+    // Absolute names of configuration files that failed to load (invalid number, read error,
+    // or ending before the last value) and whose contents have not yet been kept as "<name>.bak".
     std::set<std::string> PendingBackups;
 };
 
@@ -57,11 +56,11 @@ struct StorageState {
 std::string FormatReal(double value);
 
 // The whole file: 314 lines, each ended by CR LF.
-std::string WriteConfiguration(const Model& settings, int32_t comNumber, uint8_t chipAddress);
+std::string WriteConfiguration(const StoredSettings& settings, int32_t comNumber, uint8_t chipAddress);
 
-// Reads the 314 values in file order into `target`. Tolerant: codes 32 and below are skipped
-// across lines before each value, whatever follows a value on its line is ignored, Ctrl-Z ends
-// the file, and values missing at the end of the file become 0. Integers are read as TextToInt
+// Reads the 314 values in file order into `target`, counting them in target.ValuesRead. Tolerant: codes 32
+// and below are skipped across lines before each value, whatever follows a value on its line is ignored,
+// Ctrl-Z ends the file, and values missing at the end of the file become 0. Integers are read as TextToInt
 // reads them (decimal, or hexadecimal after "$", "x", "X", "0x", "0X"; a hexadecimal value is
 // taken as the 32-bit pattern, so "$FFFFFFFF" is -1), reals as sign, digits with at most one
 // ".", optional exponent, plus the forms "Nan", "+Inf", "-Inf" that FormatReal writes.
@@ -80,15 +79,21 @@ std::string BackupName(const std::string& path);
 // Loads the file `path` into `target`. Returns false, changing nothing, when the file cannot
 // be opened (missing, no access, empty name, not a regular file): the caller then applies the
 // defaults (ApplyDefaults). Throws IoError 106 for an invalid value and IoError with the
-// platform code for a failing read; either failure is recorded in `state`, so that the file's
-// contents are kept before the next save replaces them.
+// platform code for a failing read. A file that ends before its last value loads (the rest 0)
+// with target.ValuesRead below kConfigLineCount; the caller reports it with ShortFileMessage.
+// Each of these is recorded in `state`, so that the file's contents are kept before the next
+// save replaces them.
 bool LoadConfigurationFile(const std::string& path, ConfigTarget& target, StorageState& state);
+
+// "ends after 12 of 314 values": what a load that stopped early is reported with, after the
+// file's name.
+std::string ShortFileMessage(int valuesRead);
 
 // Replaces the file `path` by the settings, atomically (see WriteFileAtomically: IoError 103
 // when the file cannot be created or is write-protected; the old file then stays unchanged).
 // When `state` records that this file failed to load, its contents are first copied to
 // BackupName(path); that happens once, before the first overwrite.
-void SaveConfigurationFile(const std::string& path, const Model& settings, int32_t comNumber,
+void SaveConfigurationFile(const std::string& path, const StoredSettings& settings, int32_t comNumber,
                            uint8_t chipAddress, StorageState& state);
 
 }  // namespace tavoxa

@@ -1,8 +1,11 @@
 // Disk access shared by the configuration file and the settings file.
 //
 // The readers and writers themselves work on byte strings; these few functions are the only
-// places that touch the disk. Paths are byte strings in the local 8-bit file name encoding.
+// places that touch the disk. Paths are byte strings, used byte for byte as the system takes
+// them (no conversion through text, so a name in another encoding still names its file).
 #pragma once
+
+#include <sys/types.h>
 
 #include <QFileDevice>
 #include <optional>
@@ -35,12 +38,15 @@ bool IsWriteProtected(const std::string& path);
 void CheckReplaceable(const std::string& path);
 
 // Replaces the file `path` by `bytes` as one step: the bytes go to a temporary file beside
-// it, which takes the file's place only once all of them are written, so a failure at any
-// point leaves the old file (or no file) and never a truncated or mixed one.
+// it, which takes the file's place only once all of them are written and on disk, so a failure
+// at any point leaves the old file (or no file) and never a truncated or mixed one. A symbolic
+// link is followed. The file keeps its mode; a new one gets `newFileMode` less the umask.
+// Where the folder allows no new file but the file itself may be written, the file is written
+// over in place instead (then not atomic).
 // Throws IoError 103 when the file cannot be created: the cases of CheckReplaceable, and a
-// missing or unwritable directory. Throws IoError with the
+// missing or unwritable directory without a writable file in it. Throws IoError with the
 // platform code when writing or replacing fails afterwards.
-void WriteFileAtomically(const std::string& path, std::string_view bytes);
+void WriteFileAtomically(const std::string& path, std::string_view bytes, mode_t newFileMode = 0666);
 
 // Writes all of `bytes` to an open device, or throws IoError with the platform code.
 void WriteAll(QFileDevice& file, std::string_view bytes);

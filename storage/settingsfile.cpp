@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "engine/texttoint.h"
 #include "storage/fileaccess.h"
 #include "storage/ioerror.h"
 
@@ -51,7 +52,7 @@ SettingsFileContent ReadSettings(std::string_view bytes)
     for (std::string& name : content.Names)
         name = in.Next();
     const std::string remote = in.Next();
-    content.Remote = !remote.empty() && remote != "0";
+    content.Remote = TextToInt(remote) != 0;
     return content;
 }
 
@@ -88,7 +89,8 @@ SettingsFileContent LoadSettingsFile(const std::string& path)
 
 void SaveSettingsFile(const SettingsFileContent& content, const std::string& path)
 {
-    WriteFileAtomically(path, WriteSettings(content));
+    // The file holds the remote password: one the program creates is for its owner only.
+    WriteFileAtomically(path, WriteSettings(content), 0600);
 }
 
 }  // namespace tavoxa

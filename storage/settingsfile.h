@@ -22,8 +22,9 @@ struct SettingsFileContent {
 
 // Splits the file into its twelve lines. A line ends at LF, a CR right before the LF belongs
 // to the line end and any other CR is dropped; Ctrl-Z ends the file; lines missing at the end
-// are empty. Remote is set when line 12 holds a text other than "0"; a missing or empty line
-// leaves it off, so a first start without the file opens no server with an empty password.
+// are empty. Remote is set when TextToInt of line 12 is not 0 ("1" as written, "-1"); any text
+// without a number ("off", "no", empty, missing) leaves it off, so a first start without the
+// file opens no server with an empty password.
 SettingsFileContent ReadSettings(std::string_view bytes);
 
 // Twelve lines, each ended by CR LF, line 12 "1" or "0". ConfigFileName is written as given:
@@ -37,9 +38,10 @@ std::string StripDirectory(const std::string& name);
 // Reads the file; never reports an error. A missing or unreadable file reads as empty text.
 SettingsFileContent LoadSettingsFile(const std::string& path = kSettingsFileName);
 
-// Replaces the file atomically. Throws IoError 103 when it cannot be created (no access to the
-// directory, write-protected file) and IoError with the platform code when a write fails; the
-// old file then stays unchanged.
+// Replaces the file atomically; a file it creates is readable and writable by its owner only
+// (it holds the remote password), an existing one keeps its mode. Throws IoError 103 when it cannot be
+// created (no access to the directory, write-protected file) and IoError with the platform code when a write
+// fails; the old file then stays unchanged.
 void SaveSettingsFile(const SettingsFileContent& content, const std::string& path = kSettingsFileName);
 
 }  // namespace tavoxa

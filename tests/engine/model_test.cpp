@@ -110,6 +110,10 @@ TEST(ModelDefaults, EverySettingAsWithoutAConfigurationFile)
         for (auto& relay : plane)
             for (auto& slot : relay)
                 slot = 5;
+    for (auto& plane : m.WindowMinutes)
+        for (auto& relay : plane)
+            for (auto& slot : relay)
+                slot = 5;
     m.RelayBits = 0x11;
     FakeClock clock(2024, 3, 5, 12, 34, 56, 100);
     ApplyDefaults(m, clock);
@@ -170,6 +174,21 @@ TEST(ModelDefaults, NothingSwitchesAfterStartWithDefaults)
         rig.Tick();
         ASSERT_EQ(rig.m.RelayBits, 0) << i;
     }
+}
+
+// Settings replaced as a whole (a load, an undo) must leave the running state alone.
+TEST(ModelParts, ReplacingTheStoredSettingsKeepsTheRuntimeState)
+{
+    Model m;
+    m.RelayBits = 0x25;
+    m.MinutesToOff(2, 1) = 17;
+    m.MinuteCounter = 42;
+    m.RelayMode(3) = ModeRandom;
+    static_cast<StoredSettings&>(m) = StoredSettings{};
+    EXPECT_EQ(m.RelayMode(3), ModeToggle);
+    EXPECT_EQ(m.RelayBits, 0x25);
+    EXPECT_EQ(m.MinutesToOff(2, 1), 17);
+    EXPECT_EQ(m.MinuteCounter, 42);
 }
 
 }  // namespace

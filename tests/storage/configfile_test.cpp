@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <QDir>
 #include <QFile>
@@ -198,7 +199,7 @@ TEST_F(ConfigFileTest, NoBakForAFileThatLoadedOrWasRepaired)
 
     PutFile(In("relays.dat"), "x\r\n");
     EXPECT_EQ(Load(path), 106);
-    PutFile(In("relays.dat"), "1\r\n32\r\n");  // repaired by hand and loaded again
+    PutFile(In("relays.dat"), WriteConfiguration(Model(), 1, 32));  // repaired and loaded again
     EXPECT_EQ(Load(path), 0);
     ASSERT_EQ(Save(path, Model()), 0);
     EXPECT_FALSE(QFileInfo::exists(In("relays.dat.bak")));
@@ -217,6 +218,70 @@ TEST_F(ConfigFileTest, SaveIsRefusedWhenTheBakCannotBeWritten)
     ASSERT_TRUE(QDir(dir_.path()).rmdir("relays.dat.bak"));
     EXPECT_EQ(Save(Path(file), Model()), 0);
     EXPECT_EQ(FileBytes(In("relays.dat.bak")), "broken\r\n");
+}
+
+// A name from swcf.ini written on an older machine (Latin-1 "Ärger.dat") must name its own
+// file for load, save and backup; this one also ends early, so it is reported and kept.
+TEST_F(ConfigFileTest, NameThatIsNotUtf8NamesItsFileForLoadSaveAndBak)
+{
+    const std::string folder = Path(dir_.path());
+    const std::string path = folder + "/\xC4rger.dat";
+    const std::string cut = "3\r\n56\r\n1\r\n";
+    testing::PutRawFile(path, cut);
+
+    ConfigTarget target(loaded_, com_, chip_);
+    ASSERT_TRUE(LoadConfigurationFile(path, target, state_));
+    EXPECT_EQ(target.ValuesRead, 3);
+    EXPECT_EQ(ShortFileMessage(target.ValuesRead), "ends after 3 of 314 values");
+    EXPECT_EQ(com_, 3);
+    EXPECT_EQ(loaded_.RelayMode(0), 1);
+
+    ASSERT_EQ(Save(path, FilledSettings(2, 0.5)), 0);
+    EXPECT_EQ(testing::RawFileBytes(path + ".bak"), cut);
+    EXPECT_EQ(testing::RawFileBytes(path), WriteConfiguration(FilledSettings(2, 0.5), 2, 32));
+    EXPECT_EQ(testing::RawEntries(folder), (std::vector<std::string>{"\xC4rger.dat", "\xC4rger.dat.bak"}));
+
+    ASSERT_TRUE(LoadConfigurationFile(path, target, state_));
+    EXPECT_EQ(target.ValuesRead, kConfigLineCount);
+    EXPECT_TRUE(state_.PendingBackups.empty());
+}
+
+// A service user owning its file in a folder it may not write: the save goes into the file
+// itself; a file that does not exist yet still cannot be made there.
+TEST_F(ConfigFileTest, SaveWritesInPlaceWhereTheFolderAllowsNoNewFile)
+{
+    const std::string folder = Path(In("readonly"));
+    const std::string path = folder + "/relays.dat";
+    ASSERT_TRUE(QDir(dir_.path()).mkdir("readonly"));
+    testing::PutRawFile(path, "old\r\n");
+    ASSERT_EQ(::chmod(Path(dir_.path()).c_str(), 0755), 0);
+    ASSERT_TRUE(testing::GiveToTestUser(path));
+    ASSERT_EQ(::chmod(folder.c_str(), 0555), 0);
+
+    const Model settings = FilledSettings(3, 0.25);
+    std::string why;
+    const int result = testing::AsUnprivilegedUser(
+        [&]() {
+            StorageState state;
+            try {
+                SaveConfigurationFile(path, settings, 2, 32, state);
+            } catch (const IoError&) {
+                return 1;
+            }
+            try {
+                SaveConfigurationFile(folder + "/new.dat", settings, 2, 32, state);
+            } catch (const IoError& e) {
+                return e.Code() == 103 ? 0 : 2;
+            }
+            return 3;
+        },
+        &why);
+    ::chmod(folder.c_str(), 0755);
+    if (result < 0)
+        GTEST_SKIP() << why;
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(testing::RawFileBytes(path), WriteConfiguration(settings, 2, 32));
+    EXPECT_EQ(testing::RawEntries(folder), std::vector<std::string>{"relays.dat"});
 }
 
 TEST(FileAccessTest, FullDeviceGives101)

@@ -152,6 +152,7 @@ struct Loaded {
     Model settings;
     int32_t com = -99;
     uint8_t chip = 99;
+    int valuesRead = -1;
 };
 
 // Reads `text` into `into`; returns the I/O code raised, 0 when none.
@@ -161,8 +162,10 @@ int Read(const std::string& text, Loaded& into)
     try {
         ReadConfiguration(text, target);
     } catch (const IoError& e) {
+        into.valuesRead = target.ValuesRead;
         return e.Code();
     }
+    into.valuesRead = target.ValuesRead;
     return 0;
 }
 
@@ -179,8 +182,7 @@ TEST(ReadConfigurationTest, RoundTripKeepsIntegersAndFifteenDigits)
         EXPECT_EQ(
             std::memcmp(loaded.settings.SecondsTimer, original.SecondsTimer, sizeof original.SecondsTimer),
             0);
-        EXPECT_EQ(std::memcmp(loaded.settings.WindowTable, original.WindowTable,
-                              2 * sizeof original.WindowTable[0]),
+        EXPECT_EQ(std::memcmp(loaded.settings.WindowTable, original.WindowTable, sizeof original.WindowTable),
                   0);
         for (int plane = 0; plane < 3; ++plane)
             for (int r = 0; r < 6; ++r)
@@ -227,7 +229,9 @@ TEST(ReadConfigurationTest, FileEndingAfterLine200LeavesZerosWithoutError)
     lines.resize(200);
     Loaded loaded;
     loaded.settings = FilledSettings(9, 9.0);
+    loaded.settings.MinutesToOn(0, 0) = 9;
     ASSERT_EQ(Read(JoinLines(lines), loaded), 0);
+    EXPECT_EQ(loaded.valuesRead, 200);
     const Model& m = loaded.settings;
     EXPECT_EQ(m.SwitchTable[2][5][5], 5);   // line 110
     EXPECT_EQ(m.TimeTable[2][2][5], 0.25);  // line 200
@@ -236,20 +240,17 @@ TEST(ReadConfigurationTest, FileEndingAfterLine200LeavesZerosWithoutError)
     EXPECT_EQ(m.SecondsTimer[5].SecondCount, 0);
     EXPECT_EQ(m.WindowTable[1][5][2], 0);
     EXPECT_EQ(m.WindowTimes[1][5][2], 0.0);
-    EXPECT_EQ(m.WindowTable[2][0][0], 9);  // MinutesToOn is not in the file
+    EXPECT_EQ(m.MinutesToOn(0, 0), 9);  // not in the file
 }
 
-TEST(ReadConfigurationTest, EmptyFileGivesZerosAndStillSetsTheSelectors)
+TEST(ReadConfigurationTest, EmptyFileGivesZerosAndNoValuesRead)
 {
     Loaded loaded;
     loaded.settings = FilledSettings(9, 9.0);
-    int comSeen = -1, chipSeen = -1;
-    ConfigTarget target(loaded.settings, loaded.com, loaded.chip);
-    target.ComNumberRead = [&](int32_t com) { comSeen = com; };
-    target.ChipAddressRead = [&](uint8_t chip) { chipSeen = chip; };
-    ReadConfiguration("", target);
-    EXPECT_EQ(comSeen, 0);
-    EXPECT_EQ(chipSeen, 0);
+    ASSERT_EQ(Read("", loaded), 0);
+    EXPECT_EQ(loaded.valuesRead, 0);
+    EXPECT_EQ(loaded.com, 0);
+    EXPECT_EQ(loaded.chip, 0);
     EXPECT_TRUE(SameStoredSettings(loaded.settings, FilledSettings(0, 0.0)));
 }
 
@@ -272,29 +273,30 @@ TEST(ReadConfigurationTest, CtrlZEndsTheFile)
     EXPECT_EQ(glued.chip, 0);
 }
 
-TEST(ReadConfigurationTest, SelectorsAreSetRightAfterTheirLines)
+// The caller applies COM number and chip from ValuesRead, so it must count exactly the values
+// taken from the file, on the error path too.
+TEST(ReadConfigurationTest, ValuesReadCountsTheConvertedValues)
 {
+    const std::string whole = WriteConfiguration(FilledSettings(1, 0.5), 1, 32);
+    const struct {
+        std::string text;
+        int code, valuesRead;
+    } cases[] = {
+        {whole, 0, 314},
+        {whole + "99\r\n", 0, 314},   // a value past the last line is not read
+        {"5\r\n288\r\n3\r\n", 0, 3},  // 288 keeps its low 8 bits: 32
+        {"3a\r\n32\r\n", 106, 0},
+        {"2\r\n$138z\r\n", 106, 1},
+        {"2\r\n32\r\n1\r\nx\r\n", 106, 3},
+    };
+    for (const auto& c : cases) {
+        Loaded loaded;
+        EXPECT_EQ(Read(c.text, loaded), c.code) << c.text.substr(0, 20);
+        EXPECT_EQ(loaded.valuesRead, c.valuesRead) << c.text.substr(0, 20);
+    }
     Loaded loaded;
-    loaded.settings.RelayMode(0) = 7;
-    std::vector<std::string> order;
-    ConfigTarget target(loaded.settings, loaded.com, loaded.chip);
-    target.ComNumberRead = [&](int32_t com) {
-        order.push_back("com " + std::to_string(com) + " chip " + std::to_string(loaded.chip));
-    };
-    target.ChipAddressRead = [&](uint8_t chip) {
-        order.push_back("chip " + std::to_string(chip) + " mode " +
-                        std::to_string(loaded.settings.RelayMode(0)));
-        loaded.chip = chip == 32 ? 32 : 56;  // the chip chooser's own rule
-    };
-    ReadConfiguration("5\r\n288\r\n3\r\n", target);  // 288 keeps its low 8 bits: 32
-    EXPECT_EQ(order, (std::vector<std::string>{"com 5 chip 99", "chip 32 mode 7"}));
+    Read("5\r\n288\r\n", loaded);
     EXPECT_EQ(loaded.chip, 32);
-    EXPECT_EQ(loaded.settings.RelayMode(0), 3);
-
-    order.clear();
-    ReadConfiguration("1\r\n7\r\n", target);
-    EXPECT_EQ(order.back(), "chip 7 mode 3");
-    EXPECT_EQ(loaded.chip, 56);  // a value other than 32 picks the PCF8574A
 }
 
 struct IntegerCase {
@@ -390,21 +392,13 @@ TEST(ReadConfigurationTest, LettersStopTheLoadWithEarlierValuesApplied)
     EXPECT_EQ(m.WindowTimes[1][5][2], 7.0);
 }
 
-TEST(ReadConfigurationTest, FailingFirstLinesLeaveTheSelectorsAlone)
+TEST(ReadConfigurationTest, FailingFirstLinesStoreWhatTextToIntReads)
 {
     Loaded loaded;
-    bool comCalled = false, chipCalled = false;
-    ConfigTarget target(loaded.settings, loaded.com, loaded.chip);
-    target.ComNumberRead = [&](int32_t) { comCalled = true; };
-    target.ChipAddressRead = [&](uint8_t) { chipCalled = true; };
-    EXPECT_THROW(ReadConfiguration("3a\r\n32\r\n", target), IoError);
+    EXPECT_EQ(Read("3a\r\n32\r\n", loaded), 106);
     EXPECT_EQ(loaded.com, 3);
     EXPECT_EQ(loaded.chip, 99);
-    EXPECT_FALSE(comCalled);
-
-    EXPECT_THROW(ReadConfiguration("2\r\n$138z\r\n", target), IoError);
-    EXPECT_TRUE(comCalled);
-    EXPECT_FALSE(chipCalled);
+    EXPECT_EQ(Read("2\r\n$138z\r\n", loaded), 106);
     EXPECT_EQ(loaded.chip, 0x38);  // the low 8 bits of TextToInt("$138z")
 }
 

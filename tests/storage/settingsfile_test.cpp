@@ -65,17 +65,16 @@ TEST(ReadSettingsTest, MissingLinesAreEmptyAndLeaveRemoteOff)
     EXPECT_FALSE(short_.Remote);
 }
 
-TEST(ReadSettingsTest, RemoteFlagIsOnForAnyTextButZero)
+// A stray word must not open the server: only a number other than 0 switches it on.
+TEST(ReadSettingsTest, RemoteFlagIsOnForANumberOtherThanZero)
 {
     auto remote = [](const std::string& line12) {
         return ReadSettings(JoinLines({"", "", "", "", "", "", "", "", "", "", "", line12})).Remote;
     };
-    EXPECT_FALSE(remote("0"));
-    EXPECT_FALSE(remote(""));
-    EXPECT_TRUE(remote("1"));
-    EXPECT_TRUE(remote("0 "));
-    EXPECT_TRUE(remote("no"));
-    EXPECT_TRUE(remote("00"));
+    for (const char* on : {"1", "-1", " 2", "0x10"})
+        EXPECT_TRUE(remote(on)) << on;
+    for (const char* off : {"0", "", "0 ", "00", "off", "no", "yes"})
+        EXPECT_FALSE(remote(off)) << off;
 }
 
 TEST(ReadSettingsTest, NamesKeptByteForByte)
@@ -122,7 +121,8 @@ TEST(StripDirectoryTest, LongFolderNamesNeverCostTheFileName)
     EXPECT_EQ(StripDirectory("C:\\" + std::string(150, 'b')), std::string(150, 'b'));
     EXPECT_EQ(StripDirectory("C:\\" + std::string(100, 'd') + "\\name.dat"), "name.dat");
     EXPECT_EQ(StripDirectory("C:\\" + std::string(98, 'd') + "\\name.dat"), "name.dat");
-    EXPECT_EQ(StripDirectory("C:\\" + std::string(300, 'd') + "\\" + std::string(120, 'n')), std::string(120, 'n'));
+    EXPECT_EQ(StripDirectory("C:\\" + std::string(300, 'd') + "\\" + std::string(120, 'n')),
+              std::string(120, 'n'));
 }
 
 class SettingsFileTest : public ::testing::Test {
@@ -157,6 +157,17 @@ TEST_F(SettingsFileTest, MissingFileReadsEmptyWithoutError)
     EXPECT_EQ(c.ConfigFileName, "");
     EXPECT_FALSE(c.Remote);
     EXPECT_FALSE(LoadSettingsFile(Path(dir_.path())).Remote);
+}
+
+// The file holds the remote password.
+TEST_F(SettingsFileTest, CreatedForItsOwnerOnlyAndAnExistingOneKeepsItsMode)
+{
+    const std::string path = Path(In("swcf.ini"));
+    SaveSettingsFile(Sample(), path);
+    EXPECT_EQ(testing::FileMode(path), 0600u);
+    ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+    SaveSettingsFile(Sample(), path);
+    EXPECT_EQ(testing::FileMode(path), 0644u);
 }
 
 TEST_F(SettingsFileTest, WriteProtectedFileGives103AndStaysUnchanged)

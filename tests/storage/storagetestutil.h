@@ -1,16 +1,29 @@
 // Helpers shared by the storage tests.
 #pragma once
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <QDir>
 #include <QFile>
 #include <QString>
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <functional>
 #include <random>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "engine/model.h"
+#include "storage/configfields.h"
 
 namespace tavoxa::testing {
 
@@ -45,77 +58,45 @@ inline Model RandomSettings(unsigned seed)
     std::uniform_real_distribution<double> day(-700000.0, 2958465.0);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     Model m;
-    for (auto& plane : m.SwitchTable)
-        for (auto& relay : plane)
-            for (int32_t& v : relay)
-                v = anyInt(rng);
     int k = 0;
-    for (auto& plane : m.TimeTable)
-        for (auto& relay : plane)
-            for (double& v : relay)
+    VisitStoredFields(m, [&](auto& v, const ConfigField& f) {
+        if constexpr (std::is_same_v<std::decay_t<decltype(v)>, double>) {
+            if (std::strcmp(f.Table, "TimeTable") == 0)  // dates, times of day and tiny negatives
                 v = (k++ % 3 == 0) ? day(rng) : (k % 3 == 1 ? unit(rng) : -unit(rng) * 1e-9);
-    for (SecondsTimerRecord& t : m.SecondsTimer)
-        t = {anyInt(rng), anyInt(rng), anyInt(rng), anyInt(rng)};
-    for (auto& plane : m.WindowTable)
-        for (auto& relay : plane)
-            for (int32_t& v : relay)
-                v = anyInt(rng);
-    for (auto& plane : m.WindowTimes)
-        for (auto& relay : plane)
-            for (double& v : relay)
+            else
                 v = day(rng) * unit(rng);
+        } else {
+            v = anyInt(rng);
+        }
+    });
     return m;
 }
 
-// Every table filled with one value, to see which fields a load touched.
+// Every stored field filled with one value, to see which fields a load touched.
 inline Model FilledSettings(int32_t integer, double real)
 {
     Model m;
-    for (auto& plane : m.SwitchTable)
-        for (auto& relay : plane)
-            for (int32_t& v : relay)
-                v = integer;
-    for (auto& plane : m.TimeTable)
-        for (auto& relay : plane)
-            for (double& v : relay)
-                v = real;
-    for (SecondsTimerRecord& t : m.SecondsTimer)
-        t = {integer, integer, integer, integer};
-    for (auto& plane : m.WindowTable)
-        for (auto& relay : plane)
-            for (int32_t& v : relay)
-                v = integer;
-    for (auto& plane : m.WindowTimes)
-        for (auto& relay : plane)
-            for (double& v : relay)
-                v = real;
+    VisitStoredFields(m, [&](auto& v, const ConfigField&) {
+        if constexpr (std::is_same_v<std::decay_t<decltype(v)>, double>)
+            v = real;
+        else
+            v = integer;
+    });
     return m;
 }
 
-// Reals compared by their bits, so that a NaN read back counts as the NaN written.
-template <size_t P, size_t R, size_t C>
-bool SameRealBits(const double (&a)[P][R][C], const double (&b)[P][R][C])
+// The stored settings bit for bit (reals by their bits, so a NaN read back counts as the NaN
+// written).
+inline bool SameStoredSettings(const StoredSettings& a, const StoredSettings& b)
 {
-    for (size_t p = 0; p < P; ++p)
-        for (size_t r = 0; r < R; ++r)
-            for (size_t c = 0; c < C; ++c) {
-                uint64_t x = 0, y = 0;
-                std::memcpy(&x, &a[p][r][c], sizeof x);
-                std::memcpy(&y, &b[p][r][c], sizeof y);
-                if (x != y)
-                    return false;
-            }
-    return true;
-}
-
-// The persisted tables bit for bit (planes 2 and 3 of WindowTable are not stored).
-inline bool SameStoredSettings(const Model& a, const Model& b)
-{
-    return std::memcmp(a.SwitchTable, b.SwitchTable, sizeof a.SwitchTable) == 0 &&
-           SameRealBits(a.TimeTable, b.TimeTable) &&
-           std::memcmp(a.SecondsTimer, b.SecondsTimer, sizeof a.SecondsTimer) == 0 &&
-           std::memcmp(a.WindowTable, b.WindowTable, 2 * sizeof a.WindowTable[0]) == 0 &&
-           SameRealBits(a.WindowTimes, b.WindowTimes);
+    std::vector<uint64_t> bits[2];
+    for (int i = 0; i < 2; ++i)
+        VisitStoredFields(i == 0 ? a : b, [&](const auto& v, const ConfigField&) {
+            uint64_t x = 0;
+            std::memcpy(&x, &v, sizeof v);
+            bits[i].push_back(x);
+        });
+    return bits[0] == bits[1];
 }
 
 inline std::string FileBytes(const QString& path)
@@ -137,6 +118,86 @@ inline void PutFile(const QString& path, const std::string& bytes)
 inline std::string Path(const QString& path)
 {
     return QFile::encodeName(path).toStdString();
+}
+
+// File contents and folder listings by the bytes of the names, for names Qt cannot hold.
+inline std::string RawFileBytes(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    if (fd < 0)
+        return "<missing>";
+    std::string out;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;)
+        out.append(buffer, static_cast<size_t>(n));
+    ::close(fd);
+    return out;
+}
+
+inline void PutRawFile(const std::string& path, const std::string& bytes)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd >= 0 && ::write(fd, bytes.data(), bytes.size()) >= 0)
+        ::close(fd);
+}
+
+inline std::vector<std::string> RawEntries(const std::string& folder)
+{
+    std::vector<std::string> names;
+    if (DIR* dir = ::opendir(folder.c_str())) {
+        while (const dirent* entry = ::readdir(dir))
+            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+                names.push_back(entry->d_name);
+        ::closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+inline mode_t FileMode(const std::string& path)
+{
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0;
+}
+
+// Folder permissions bind every user but the superuser, who runs the tests in CI. Run as root,
+// `body` therefore runs in a child process switched to the user "nobody" (GiveToTestUser hands
+// that user the files it needs); run as anyone else, it runs right here. Returns what `body`
+// returns (0..199), or -1 with `why` set when there is no user to switch to.
+inline int AsUnprivilegedUser(const std::function<int()>& body, std::string* why)
+{
+    if (::geteuid() != 0)
+        return body();
+    const passwd* user = ::getpwnam("nobody");
+    if (!user) {
+        *why = "running as root and there is no user \"nobody\" to switch to";
+        return -1;
+    }
+    const uid_t uid = user->pw_uid;
+    const gid_t gid = user->pw_gid;
+    std::fflush(nullptr);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
+            ::_exit(200);
+        ::_exit(body());
+    }
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status) ||
+        WEXITSTATUS(status) == 200) {
+        *why = "cannot run a child process as the user \"nobody\"";
+        return -1;
+    }
+    return WEXITSTATUS(status);
+}
+
+// Hands `path` to the user AsUnprivilegedUser switches to (nothing to do when not root).
+inline bool GiveToTestUser(const std::string& path)
+{
+    if (::geteuid() != 0)
+        return true;
+    const passwd* user = ::getpwnam("nobody");
+    return user && ::chown(path.c_str(), user->pw_uid, user->pw_gid) == 0;
 }
 
 // Makes `dir` the current directory for the lifetime of the guard.
