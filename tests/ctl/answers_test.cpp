@@ -54,16 +54,5 @@ TEST(AnswerStream, TextNoServerSendsIsUnreadable)
     EXPECT_EQ(Read({"legalx"}), "L !");
 }
 
-TEST(AnswerStream, TellsALineEndedRefusalFromABareOne)
-{
-    AnswerStream stream;
-    stream.Feed("nolegal");
-    Answer answer;
-    ASSERT_EQ(stream.Next(answer, false), AnswerStream::Status::Ready);
-    EXPECT_FALSE(stream.StartsWithLineEnd());
-    stream.Feed("\n");
-    EXPECT_TRUE(stream.StartsWithLineEnd());
-}
-
 }  // namespace
 }  // namespace tavoxa

@@ -9,7 +9,7 @@
 namespace tavoxa {
 namespace {
 
-CtlParse Parse(const QStringList& arguments, std::optional<QByteArray> environment = std::nullopt)
+CtlParse Parse(const QStringList& arguments, const std::optional<QByteArray>& environment = std::nullopt)
 {
     return ParseCtlArguments(arguments, environment);
 }

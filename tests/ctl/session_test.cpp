@@ -26,7 +26,7 @@ struct Outcome {
 };
 
 // Runs one command line; `prepare` may reach the session before it runs (to stop a watch).
-Outcome RunCtl(uint16_t port, QStringList arguments, std::optional<QByteArray> password = "pw",
+Outcome RunCtl(uint16_t port, QStringList arguments, const std::optional<QByteArray>& password = "pw",
                const std::function<void(CtlSession&)>& prepare = {})
 {
     arguments = QStringList{"--port", QString::number(port), "--timeout", "3"} + arguments;
