@@ -8,6 +8,7 @@ cd "$(dirname "$0")/.."
 deb=$(ls build/tavoxa_*.deb | head -n 1)
 apt-get install -y "./$deb"
 test -x /usr/bin/tavoxa && test -x /usr/bin/tavoxa-sim
+/usr/bin/tavoxa-ctl --version
 test -f /usr/share/applications/tavoxa.desktop
 test -f /usr/share/icons/hicolor/scalable/apps/tavoxa.svg
 
