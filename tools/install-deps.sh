@@ -9,4 +9,5 @@ apt-get install -y --no-install-recommends \
     qt6-qpa-plugins libgl-dev dpkg-dev file \
     libgtest-dev googletest \
     xvfb xauth fonts-dejavu-core \
-    clang clang-tidy libclang-rt-14-dev
+    clang clang-tidy libclang-rt-14-dev \
+    libmosquitto-dev mosquitto
