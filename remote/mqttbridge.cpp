@@ -11,6 +11,8 @@
 #include <QSocketNotifier>
 #include <QUrl>
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 namespace tavoxa {
 namespace {
@@ -127,7 +129,9 @@ MqttBridge::MqttBridge(QObject* parent) : QObject(parent)
 
 MqttBridge::~MqttBridge()
 {
-    UnwatchSocket();
+    // The notifiers go with their parent, before the client closes their socket.
+    delete readNotifier_;
+    delete writeNotifier_;
     DestroyClient();
 }
 
@@ -258,7 +262,12 @@ void MqttBridge::Attempt()
             }
             // TLS checks the broker's certificate against its name, so it connects by name
             // (resolved again by the system, normally from its cache); plain MQTT by address.
-            ConnectTo(tls_ ? host_ : info.addresses().first().toString());
+            // A broker listening on IPv4 only is the common case, so IPv4 addresses go first.
+            auto addresses = info.addresses();
+            std::stable_partition(addresses.begin(), addresses.end(), [](const QHostAddress& a) {
+                return a.protocol() == QAbstractSocket::IPv4Protocol;
+            });
+            ConnectTo(tls_ ? host_ : addresses.first().toString());
         });
         return;
     }
@@ -282,10 +291,10 @@ void MqttBridge::WatchSocket()
 {
     UnwatchSocket();
     const int fd = mosquitto_socket(mosq_);
-    readNotifier_ = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
-    connect(readNotifier_.get(), &QSocketNotifier::activated, this, &MqttBridge::Readable);
-    writeNotifier_ = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Write);
-    connect(writeNotifier_.get(), &QSocketNotifier::activated, this, &MqttBridge::Writable);
+    readNotifier_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    connect(readNotifier_, &QSocketNotifier::activated, this, &MqttBridge::Readable);
+    writeNotifier_ = new QSocketNotifier(fd, QSocketNotifier::Write, this);
+    connect(writeNotifier_, &QSocketNotifier::activated, this, &MqttBridge::Writable);
     UpdateWriteInterest();
     miscTimer_.start();
 }
@@ -293,8 +302,14 @@ void MqttBridge::WatchSocket()
 void MqttBridge::UnwatchSocket()
 {
     miscTimer_.stop();
-    readNotifier_.reset();
-    writeNotifier_.reset();
+    for (QSocketNotifier** notifier : {&readNotifier_, &writeNotifier_}) {
+        if (*notifier) {
+            (*notifier)->setEnabled(false);
+            (*notifier)->disconnect(this);
+            (*notifier)->deleteLater();
+            *notifier = nullptr;
+        }
+    }
 }
 
 void MqttBridge::UpdateWriteInterest()

@@ -23,7 +23,6 @@
 #include <QTimer>
 #include <array>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -153,8 +152,9 @@ private:
     std::optional<int> connack_;
     std::vector<Received> messages_;
 
-    std::unique_ptr<QSocketNotifier> readNotifier_;
-    std::unique_ptr<QSocketNotifier> writeNotifier_;
+    // Children of the bridge; dropped with deleteLater, as one may be dropped while it signals.
+    QSocketNotifier* readNotifier_ = nullptr;
+    QSocketNotifier* writeNotifier_ = nullptr;
     QTimer miscTimer_;
     QTimer retryTimer_;
     QTimer connectTimer_;
