@@ -616,8 +616,10 @@ void TForm1::ModeSelectorChange(int relay)
 void TForm1::Timer1Timer()
 {
     const ExchangeResult result = ExchangeTick(adapter_, model_, bus_);
-    SetTextIfChanged(Label9_, "COM " + std::to_string(result.ComNumber) + (result.PortOpen ? "   Open" : "   Close"));
-    SetTextIfChanged(Label13_, std::string("Adapter  ") + (result.Acknowledged ? "connected" : "not connected"));
+    SetTextIfChanged(Label9_,
+                     "COM " + std::to_string(result.ComNumber) + (result.PortOpen ? "   Open" : "   Close"));
+    SetTextIfChanged(Label13_,
+                     std::string("Adapter  ") + (result.Acknowledged ? "connected" : "not connected"));
     if (result.RelayLampsChanged)
         ShowRelayLamps();
     if (result.InputLampsChanged)
