@@ -10,12 +10,18 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <QTest>
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "adapter/busworker.h"
 #include "adapter/exchange.h"
 #include "fakemodem/fakemodem.h"
 
@@ -229,8 +235,10 @@ struct FakeModemApi {
         reset = reinterpret_cast<tavoxa_fakemodem_reset_fn>(dlsym(RTLD_DEFAULT, "tavoxa_fakemodem_reset"));
         busLog =
             reinterpret_cast<tavoxa_fakemodem_bus_log_fn>(dlsym(RTLD_DEFAULT, "tavoxa_fakemodem_bus_log"));
+        setFailure = reinterpret_cast<tavoxa_fakemodem_set_failure_fn>(
+            dlsym(RTLD_DEFAULT, "tavoxa_fakemodem_set_failure"));
     }
-    bool Loaded() const { return setContact && pins && counts && reset && busLog; }
+    bool Loaded() const { return setContact && pins && counts && reset && busLog && setFailure; }
     std::vector<int> BusLog() const
     {
         std::vector<int> events(64);
@@ -243,7 +251,15 @@ struct FakeModemApi {
     tavoxa_fakemodem_counts_fn counts = nullptr;
     tavoxa_fakemodem_reset_fn reset = nullptr;
     tavoxa_fakemodem_bus_log_fn busLog = nullptr;
+    tavoxa_fakemodem_set_failure_fn setFailure = nullptr;
 };
+
+// Its own CTest entry must not pass by skipping.
+#define REQUIRE_FAKEMODEM(modem)                                                                       \
+    if (!(modem).Loaded()) {                                                                           \
+        ASSERT_EQ(getenv("TAVOXA_FAKEMODEM_REQUIRED"), nullptr) << "fakemodem library not preloaded";  \
+        GTEST_SKIP() << "needs the fakemodem library preloaded (CTest entry adapter_rscom_fakemodem)"; \
+    }
 
 constexpr int kStart = 0;
 constexpr int kStop = 2 << 16;
@@ -259,11 +275,7 @@ constexpr int NotAcked(int v)
 TEST(RscomFakeModem, WriteAndReadTransactionsThroughTheDriver)
 {
     FakeModemApi modem;
-    if (!modem.Loaded()) {
-        // Its own CTest entry must not pass by skipping.
-        ASSERT_EQ(getenv("TAVOXA_FAKEMODEM_REQUIRED"), nullptr) << "fakemodem library not preloaded";
-        GTEST_SKIP() << "needs the fakemodem library preloaded (CTest entry adapter_rscom_fakemodem)";
-    }
+    REQUIRE_FAKEMODEM(modem);
     PtyPort p;
     ASSERT_TRUE(p.pty.Ok());
     setenv(TAVOXA_FAKEMODEM_DEVICE_ENV, p.pty.Slave().c_str(), 1);
@@ -313,6 +325,96 @@ TEST(RscomFakeModem, WriteAndReadTransactionsThroughTheDriver)
     EXPECT_EQ(changes, 0);
     EXPECT_EQ(modem.pins(), 0xC5);
     modem.setContact(1, 0);
+    unsetenv(TAVOXA_FAKEMODEM_DEVICE_ENV);
+}
+
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 10000)
+{
+    for (int waited = 0; !done(); waited += 5) {
+        if (waited > timeoutMs) {
+            return false;
+        }
+        QTest::qWait(5);
+    }
+    return true;
+}
+
+double ProcessCpuSeconds()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// A USB adapter pulled out: its descriptor fails every modem-line call with EIO and its device
+// node is gone until it is plugged back in.
+TEST(RscomFakeModem, UnpluggedAdapterIsReopenedAndDrivenWithTheCurrentByte)
+{
+    FakeModemApi modem;
+    REQUIRE_FAKEMODEM(modem);
+    Pty pty;
+    ASSERT_TRUE(pty.Ok());
+    TempDir tmp;
+    setenv(TAVOXA_FAKEMODEM_DEVICE_ENV, pty.Slave().c_str(), 1);
+    const std::string node = tmp.Link("ttyUSB0", pty.Slave());
+    std::atomic<int> opens{0};
+    RSCOM rs(
+        [&](int) {
+            ++opens;
+            return node;
+        },
+        tmp.File("console-active", "tty0\n"));
+    SteadyBusDelay delay;
+    BusThread bus(rs, delay);
+    std::vector<BusStatus> status;
+    std::vector<uint8_t> written;
+    QObject context;
+    QObject::connect(&bus.Worker(), &BusWorker::StatusChanged, &context,
+                     [&](const BusStatus& s) { status.push_back(s); });
+    QObject::connect(&bus.Worker(), &BusWorker::RelayByteWritten, &context,
+                     [&](uint8_t b) { written.push_back(b); });
+    auto now = [&] { return status.empty() ? BusStatus{} : status.back(); };
+
+    bus.SetRelayByte(0x05);
+    bus.Open(5, 0x20);
+    ASSERT_TRUE(WaitUntil([&] { return now().Acknowledged; }));
+    EXPECT_EQ(modem.pins(), 0xC5);
+
+    modem.setFailure(EIO);
+    ASSERT_EQ(unlink(node.c_str()), 0);
+    ASSERT_TRUE(WaitUntil([&] { return now().DeviceLost; }));
+    EXPECT_TRUE(now().PortOpen);
+    EXPECT_FALSE(now().Acknowledged);
+    EXPECT_NE(now().Reason, "");
+    bus.SetRelayByte(0x0A);  // changed while the adapter is away
+
+    // Tried again once a second, sleeping in between.
+    const int opensBefore = opens;
+    const double cpu = ProcessCpuSeconds();
+    QTest::qWait(2500);
+    EXPECT_GE(opens - opensBefore, 2);
+    EXPECT_LE(opens - opensBefore, 3);
+    EXPECT_LT(ProcessCpuSeconds() - cpu, 0.25);
+    EXPECT_TRUE(now().DeviceLost);
+
+    modem.setFailure(0);
+    ASSERT_EQ(symlink(pty.Slave().c_str(), node.c_str()), 0);
+    ASSERT_TRUE(WaitUntil([&] { return now().Acknowledged; }, 3000));
+    EXPECT_FALSE(now().DeviceLost);
+    EXPECT_EQ(now().Reason, "");
+    EXPECT_EQ(modem.pins(), 0xCA);
+    ASSERT_TRUE(WaitUntil([&] { return !written.empty() && written.back() == 0xCA; }));
+
+    // STOP ends the retries.
+    modem.setFailure(ENXIO);
+    ASSERT_TRUE(WaitUntil([&] { return now().DeviceLost; }));
+    bus.Stop();
+    ASSERT_TRUE(WaitUntil([&] { return !now().PortOpen; }));
+    const int opensAtStop = opens;
+    QTest::qWait(1500);
+    EXPECT_EQ(opens, opensAtStop);
+    modem.setFailure(0);
+    bus.Finish();
     unsetenv(TAVOXA_FAKEMODEM_DEVICE_ENV);
 }
 
