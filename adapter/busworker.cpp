@@ -1,12 +1,86 @@
 #include "adapter/busworker.h"
 
+#include <QCoreApplication>
+#include <QEvent>
 #include <QMetaObject>
 #include <QTimer>
 #include <algorithm>
+#include <utility>
 
 #include "engine/hardware.h"
 
+#if defined(__SANITIZE_THREAD__)
+#define TAVOXA_THREAD_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define TAVOXA_THREAD_SANITIZER 1
+#endif
+#endif
+#ifdef TAVOXA_THREAD_SANITIZER
+extern "C" void __tsan_acquire(void* addr);
+extern "C" void __tsan_release(void* addr);
+#endif
+
 namespace tavoxa {
+
+namespace {
+
+// Qt's event queue orders a posted event before its delivery with a lock inside the Qt library,
+// which ThreadSanitizer cannot see unless Qt itself was built with it; the hand-overs between the
+// owner's thread and the bus thread tell it explicitly.
+void HandedOver(void* token)
+{
+#ifdef TAVOXA_THREAD_SANITIZER
+    __tsan_release(token);
+#else
+    (void)token;
+#endif
+}
+
+void TakenOver(void* token)
+{
+#ifdef TAVOXA_THREAD_SANITIZER
+    __tsan_acquire(token);
+#else
+    (void)token;
+#endif
+}
+
+// A call run on the thread of the object it is posted to.
+class Handover : public QEvent {
+public:
+    static QEvent::Type Kind()
+    {
+        static const auto kind = static_cast<QEvent::Type>(QEvent::registerEventType());
+        return kind;
+    }
+    explicit Handover(std::function<void()> call) : QEvent(Kind()), call_(std::move(call)) {}
+    void Run() { call_(); }
+
+private:
+    std::function<void()> call_;
+};
+
+void Post(QObject* to, std::function<void()> call)
+{
+    // The receiver's address stands for its queue: everything before a post is seen by whatever
+    // the receiver does after taking the next event (RunHandover).
+    auto* e = new Handover(std::move(call));
+    HandedOver(to);
+    QCoreApplication::postEvent(to, e);
+}
+
+bool RunHandover(QObject* receiver, QEvent* e)
+{
+    TakenOver(receiver);
+    if (e->type() != Handover::Kind()) {
+        return false;
+    }
+    static_cast<Handover*>(e)->Run();
+    return true;
+}
+
+}  // namespace
 
 void RegisterBusMetaTypes()
 {
@@ -28,6 +102,23 @@ BusWorker::~BusWorker()
     if (state_ == State::Running) {
         lines_.ComClose();
     }
+    if (courier_ != nullptr) {
+        HandedOver(courier_);  // the owner goes on once the thread has ended (BusThread::Finish)
+    }
+}
+
+bool BusWorker::event(QEvent* e)
+{
+    return RunHandover(this, e) || QObject::event(e);
+}
+
+void BusWorker::Hand(std::function<void()> emitSignal)
+{
+    if (courier_ != nullptr) {
+        Post(courier_, std::move(emitSignal));
+    } else {
+        emitSignal();
+    }
 }
 
 void BusWorker::SetRelayByte(uint8_t byte)
@@ -38,7 +129,7 @@ void BusWorker::SetRelayByte(uint8_t byte)
     }
     // One wake-up in the queue is enough: it looks at the byte as it is when it runs.
     if (!wakePosted_.exchange(true, std::memory_order_acq_rel)) {
-        QMetaObject::invokeMethod(this, &BusWorker::Wake, Qt::QueuedConnection);
+        Post(this, [this] { Wake(); });
     }
 }
 
@@ -158,7 +249,7 @@ void BusWorker::RunTransaction()
         haveWritten_ = true;
         lastWritten_ = wire;
         if (changed) {
-            emit RelayByteWritten(wire);
+            Hand([this, wire] { emit RelayByteWritten(wire); });
         }
     } else {
         const uint8_t read = ReadTransaction(bus_, chipAddress_);
@@ -170,14 +261,14 @@ void BusWorker::RunTransaction()
         if (!haveRaw_ || raw != lastRaw_) {
             haveRaw_ = true;
             lastRaw_ = raw;
-            emit RawInputsChanged(raw);
+            Hand([this, raw] { emit RawInputsChanged(raw); });
         }
         const bool k1 = debounce_.K1Closed;
         const bool k2 = debounce_.K2Closed;
         if (DebounceRead(debounce_, read) &&
             (!stableOnce_ || k1 != debounce_.K1Closed || k2 != debounce_.K2Closed)) {
             stableOnce_ = true;
-            emit InputsChanged(debounce_.K1Closed, debounce_.K2Closed);
+            Hand([this, k1 = debounce_.K1Closed, k2 = debounce_.K2Closed] { emit InputsChanged(k1, k2); });
         }
     }
     status_.Acknowledged = bus_.I2cAcknowledged();
@@ -230,12 +321,18 @@ void BusWorker::Publish()
     }
     publishedOnce_ = true;
     published_ = status_;
-    emit StatusChanged(status_);
+    Hand([this, s = status_] { emit StatusChanged(s); });
+}
+
+bool BusThread::Courier::event(QEvent* e)
+{
+    return RunHandover(this, e) || QObject::event(e);
 }
 
 BusThread::BusThread(SerialLines& lines, BusDelay& delay) : worker_(new BusWorker(lines, delay))
 {
     thread_.setObjectName("tavoxa-bus");
+    worker_->courier_ = &courier_;
     worker_->moveToThread(&thread_);
     // Deleted on its own thread as the thread finishes, so its timer stops where it runs.
     QObject::connect(&thread_, &QThread::finished, worker_, &QObject::deleteLater);
@@ -249,38 +346,41 @@ BusThread::~BusThread()
 
 void BusThread::Open(int comNumber, uint8_t chipAddress)
 {
-    BusWorker* w = worker_;
-    if (w == nullptr) {
-        return;
+    if (worker_ != nullptr) {
+        BusWorker* w = worker_;
+        Post(w, [w, comNumber, chipAddress] { w->Open(comNumber, chipAddress); });
     }
-    QMetaObject::invokeMethod(
-        w, [w, comNumber, chipAddress] { w->Open(comNumber, chipAddress); }, Qt::QueuedConnection);
 }
 
 void BusThread::Stop()
 {
-    if (worker_ == nullptr) {
-        return;
+    if (worker_ != nullptr) {
+        BusWorker* w = worker_;
+        Post(w, [w] { w->Stop(); });
     }
-    QMetaObject::invokeMethod(worker_, &BusWorker::Stop, Qt::QueuedConnection);
 }
 
 void BusThread::ReleaseForExit()
 {
-    if (worker_ == nullptr) {
-        return;
+    if (worker_ != nullptr) {
+        BusWorker* w = worker_;
+        Post(w, [w] { w->ReleaseForExit(); });
     }
-    QMetaObject::invokeMethod(worker_, &BusWorker::ReleaseForExit, Qt::QueuedConnection);
 }
 
 void BusThread::Finish()
 {
-    if (!thread_.isRunning()) {
+    if (worker_ == nullptr) {
         return;
     }
-    thread_.quit();
+    // Ended from the bus thread, behind every command handed over before.
+    QThread* thread = &thread_;
+    Post(worker_, [thread] { thread->quit(); });
     thread_.wait();
+    TakenOver(&courier_);
     worker_ = nullptr;
+    // Signals of the deleted worker that have not been delivered yet are dropped.
+    QCoreApplication::removePostedEvents(&courier_);
 }
 
 }  // namespace tavoxa

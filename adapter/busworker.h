@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "adapter/i2c.h"
@@ -46,8 +47,9 @@ void RegisterBusMetaTypes();
 
 // Threads: everything but SetRelayByte and RelayByte runs on the thread the worker lives on (the
 // bus thread, see BusThread): the slots, the timer, every call on the serial lines. SetRelayByte
-// and RelayByte may be called from any thread. The signals are emitted on the bus thread and reach
-// receivers on other threads queued.
+// and RelayByte may be called from any thread. Under a BusThread the signals are handed over to the
+// owner's thread and emitted there, so its receivers run there without waiting for the bus; a
+// worker without one emits them on its own thread.
 //
 // Cadence: writes and reads alternate, one transaction every 20 ms. A transaction that takes longer
 // than that is followed right away by the next, with no catching up afterwards. A relay byte that
@@ -67,6 +69,8 @@ public:
     // high). A change wakes the worker, so it goes out in the next transaction.
     void SetRelayByte(uint8_t byte);
     uint8_t RelayByte() const { return relayByte_.load(std::memory_order_acquire); }
+
+    bool event(QEvent* e) override;
 
 public slots:
     // Opens COM comNumber and drives the chip at the 7-bit chipAddress, the relay byte first. The
@@ -90,6 +94,7 @@ signals:
     void RelayByteWritten(uint8_t byte);
 
 private:
+    friend class BusThread;
     using Clock = std::chrono::steady_clock;
     enum class State { Idle, Running, Reopening, Released };
 
@@ -103,8 +108,11 @@ private:
     void LoseDevice();
     void TryReopen();
     void Publish();
+    // Emits on the owner's thread when there is one (see BusThread).
+    void Hand(std::function<void()> emitSignal);
 
     SerialLines& lines_;
+    QObject* courier_ = nullptr;  // set by BusThread before the thread starts
     I2cBus bus_;
     QTimer* timer_;
     std::atomic<uint8_t> relayByte_{0};
@@ -133,6 +141,12 @@ private:
 // owner's thread (the core's); the commands are handed to the worker as queued calls and return at
 // once, never waiting for a line operation.
 class BusThread {
+    // Lives on the owner's thread and runs the worker's signals there.
+    class Courier : public QObject {
+    public:
+        bool event(QEvent* e) override;
+    };
+
 public:
     BusThread(SerialLines& lines, BusDelay& delay);
     ~BusThread();
@@ -154,6 +168,7 @@ public:
     void Finish();
 
 private:
+    Courier courier_;
     QThread thread_;
     BusWorker* worker_;
 };
