@@ -19,4 +19,9 @@ int ComNumberFromSettings(const std::string& settings)
     return digit >= '1' && digit <= '8' ? digit - '0' : 0;
 }
 
+std::string BuildPortSettings(const std::string& prefix, int32_t comNumber)
+{
+    return prefix + std::to_string(comNumber) + ":4800,N,8,1";
+}
+
 }  // namespace tavoxa

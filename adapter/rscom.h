@@ -13,8 +13,8 @@ class QSerialPort;
 namespace tavoxa {
 
 // Device behind COM1..COM8, "" for any other number.
-// Linux: COM1-COM4 are /dev/ttyS0-/dev/ttyS3 (built-in ports), COM5-COM8 /dev/ttyUSB0-/dev/ttyUSB3
-// (USB adapters). Windows: the native names COM1-COM8.
+// COM1-COM4 are /dev/ttyS0-/dev/ttyS3 (built-in ports), COM5-COM8 /dev/ttyUSB0-/dev/ttyUSB3 (USB
+// adapters).
 std::string ComDeviceName(int comNumber);
 
 // Whether devicePath (symlinks resolved) is one of the active system consoles listed,
@@ -31,9 +31,9 @@ public:
     RSCOM(const RSCOM&) = delete;
     RSCOM& operator=(const RSCOM&) = delete;
 
-    // 1 when the port named by the settings text (COM1..COM8, any case, e.g. "Com3:4800,N,8,1")
-    // could be opened, locked and configured; 0 otherwise, also for the active system console.
-    int ComOpen(const std::string& settings) override;
+    // 1 when COM1..COM8 could be opened, locked and configured; 0 otherwise, also for the active
+    // system console.
+    int ComOpen(int comNumber) override;
     void ComClose() override;
     // One driver call each; nothing happens without an open port.
     void ComSetDtr(int on) override;
@@ -41,6 +41,9 @@ public:
     // 1 when CTS is on, and also when the modem lines cannot be read (no adapter can then be
     // seen acknowledging, so the status shows "not connected").
     int ComGetCts() override;
+    // errno of the failed open or ioctl; an open that QSerialPort refused gives its text.
+    int LastError() const override { return lastError_; }
+    std::string LastErrorText() const override { return lastErrorText_; }
 
     bool IsOpen() const { return port_ != nullptr; }
     // Device path of the open port, "" while closed.
@@ -48,11 +51,14 @@ public:
 
 private:
     bool ConfigureLines();
+    void Failed(int error, std::string text = {});
 
     std::function<std::string(int)> deviceForCom_;
     std::string consoleListPath_;
     std::unique_ptr<QSerialPort> port_;
     std::string openDevice_;
+    int lastError_ = 0;
+    std::string lastErrorText_;
 };
 
 }  // namespace tavoxa

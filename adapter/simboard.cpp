@@ -1,12 +1,10 @@
 #include "adapter/simboard.h"
 
-#include "adapter/comname.h"
-
 namespace tavoxa {
 
-int SimulatedBoard::ComOpen(const std::string& settings)
+int SimulatedBoard::ComOpen(int comNumber)
 {
-    comNumber_ = ComNumberFromSettings(settings);
+    comNumber_ = comNumber >= 1 && comNumber <= 8 ? comNumber : 0;
     if (comNumber_ == 0) {
         return 0;
     }

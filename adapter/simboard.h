@@ -24,8 +24,8 @@ class SimulatedBoard : public SerialLines {
 public:
     SimulatedBoard() = default;
 
-    // 1 for "COM1".."COM8" in any case (settings text like "Com3:4800,N,8,1"), 0 otherwise.
-    int ComOpen(const std::string& settings) override;
+    // 1 for COM1..COM8, 0 otherwise.
+    int ComOpen(int comNumber) override;
     void ComClose() override;
     void ComSetDtr(int on) override;
     void ComSetRts(int on) override;

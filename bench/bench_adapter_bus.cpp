@@ -41,7 +41,7 @@ int main()
     tavoxa::SimulatedBoard board;
     tavoxa::NoBusDelay delay;
     tavoxa::I2cBus bus(board, delay);
-    if (board.ComOpen("COM1:4800,N,8,1") != 1) {
+    if (board.ComOpen(1) != 1) {
         std::fprintf(stderr, "simulated board did not open\n");
         return 1;
     }

@@ -62,7 +62,7 @@ int main(int argc, char** argv)
         // Toggle K1 now and then so that reads, debouncing and the input logic all do their work.
         board.SetK1Closed((ticks.size() / 50) % 2 == 1);
         const tavoxa::ExchangeResult r = tavoxa::ExchangeTick(a, m, bus);
-        connected += r.AdapterStatus == "Adapter  connected" ? 1 : 0;
+        connected += r.Acknowledged ? 1 : 0;
         work.push_back(Ms(Clock::now() - now));
     });
     QTimer::singleShot(static_cast<int>(seconds * 1000), &app, &QCoreApplication::quit);

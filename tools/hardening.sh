@@ -1,6 +1,8 @@
 #!/bin/sh
-# CI hardening gates, in three stages:
+# CI hardening gates, in four stages:
 #   asan  the test suite built with AddressSanitizer and UndefinedBehaviorSanitizer (gcc)
+#   tsan  the tests of the bus thread and its hand-overs built with ThreadSanitizer (gcc), also
+#         through the real port on the emulated modem
 #   fuzz  every libFuzzer target for FUZZ_SECONDS on a copy of its seed corpus (clang)
 #   tidy  clang-tidy with the committed .clang-tidy over the project's own .cpp files
 # Every stage runs even when an earlier one failed; the script fails when any stage failed.
@@ -8,7 +10,7 @@
 # runtimes.
 #
 # Settings (environment):
-#   STAGES          stages to run, default "asan fuzz tidy"
+#   STAGES          stages to run, default "asan tsan fuzz tidy"
 #   FUZZ_SECONDS    time per fuzz target, default 60
 #   JOBS            parallel build and clang-tidy jobs, default the number of processors
 #   ASAN_TESTS      optional test programs (e.g. "engine_tests storage_tests") to build and run
@@ -16,16 +18,18 @@
 #   TIDY_DIRS       folders whose .cpp files clang-tidy checks, default all of the project's own
 #   BUILD_ASAN      sanitizer build directory, default build-asan
 #   BUILD_FUZZ      fuzz build directory, default build-fuzz
+#   BUILD_TSAN      ThreadSanitizer build directory, default build-tsan
 set -u
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
-STAGES=${STAGES:-"asan fuzz tidy"}
+STAGES=${STAGES:-"asan tsan fuzz tidy"}
 FUZZ_SECONDS=${FUZZ_SECONDS:-60}
 JOBS=${JOBS:-$(nproc)}
 ASAN_TESTS=${ASAN_TESTS:-}
 TIDY_DIRS=${TIDY_DIRS:-"engine adapter storage remote ctl ui app tests bench fuzz"}
 BUILD_ASAN=${BUILD_ASAN:-$ROOT/build-asan}
 BUILD_FUZZ=${BUILD_FUZZ:-$ROOT/build-fuzz}
+BUILD_TSAN=${BUILD_TSAN:-$ROOT/build-tsan}
 
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 SUPPRESSIONS=$ROOT/tools/lsan.supp
@@ -92,6 +96,23 @@ stage_asan() {
             status=1
         fi
     done
+    return $status
+}
+
+stage_tsan() {
+    cmake -S "$ROOT" -B "$BUILD_TSAN" -G Ninja -DTAVOXA_TSAN=ON -DTAVOXA_BENCH=OFF || return 1
+    cmake --build "$BUILD_TSAN" -j "$JOBS" --target adapter_tests tavoxa_fakemodem || return 1
+    # A report fails the run; the suppressions cover Qt's own internals only.
+    export TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1 suppressions=$ROOT/tools/tsan.supp"
+    exe=$BUILD_TSAN/tests/adapter/adapter_tests
+    status=0
+    echo "-- adapter_tests"
+    QT_QPA_PLATFORM=offscreen "$exe" --gtest_brief=1 || status=1
+    # The unplug cycle through the real port: the runtime first, then the emulated modem.
+    echo "-- adapter_tests on the emulated modem"
+    LD_PRELOAD="$(gcc -print-file-name=libtsan.so):$BUILD_TSAN/tests/adapter/libtavoxa_fakemodem.so" \
+        TAVOXA_FAKEMODEM_REQUIRED=1 "$exe" --gtest_filter='RscomFakeModem.*' --gtest_brief=1 || status=1
+    unset TSAN_OPTIONS
     return $status
 }
 
@@ -163,10 +184,11 @@ stage_tidy() {
 for stage in $STAGES; do
     case $stage in
     asan) title="Stage asan: tests with AddressSanitizer and UndefinedBehaviorSanitizer" ;;
+    tsan) title="Stage tsan: bus thread tests with ThreadSanitizer" ;;
     fuzz) title="Stage fuzz: libFuzzer targets, ${FUZZ_SECONDS}s each" ;;
     tidy) title="Stage tidy: clang-tidy" ;;
     *)
-        echo "unknown stage: $stage (stages: asan fuzz tidy)"
+        echo "unknown stage: $stage (stages: asan tsan fuzz tidy)"
         exit 2
         ;;
     esac

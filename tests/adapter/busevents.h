@@ -7,8 +7,17 @@
 
 namespace tavoxa {
 
-inline BusEvent StartEv() { return {BusEvent::Start, 0, false}; }
-inline BusEvent StopEv() { return {BusEvent::Stop, 0, false}; }
-inline BusEvent ByteEv(uint8_t v, bool acked) { return {BusEvent::Byte, v, acked}; }
+inline BusEvent StartEv()
+{
+    return {BusEvent::Start, 0, false};
+}
+inline BusEvent StopEv()
+{
+    return {BusEvent::Stop, 0, false};
+}
+inline BusEvent ByteEv(uint8_t v, bool acked)
+{
+    return {BusEvent::Byte, v, acked};
+}
 
 }  // namespace tavoxa

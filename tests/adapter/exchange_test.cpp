@@ -5,9 +5,9 @@
 
 #include <vector>
 
+#include "adapter/busevents.h"
 #include "adapter/comname.h"
 #include "adapter/simboard.h"
-#include "adapter/busevents.h"
 
 namespace tavoxa {
 namespace {
@@ -59,17 +59,18 @@ TEST(ExchangeTick, FirstTickWritesRelayByteWithInputPinsHigh)
     EXPECT_EQ(t.board.RelayPins(), 0x05);
     EXPECT_TRUE(r.RelayLampsChanged);
     EXPECT_FALSE(r.InputLampsChanged);
-    EXPECT_EQ(r.PortStatus, "COM 1   Open");
+    EXPECT_TRUE(r.PortOpen);
+    EXPECT_EQ(r.ComNumber, 1);
     // The status shows the previous tick's acknowledge: none yet on the first tick.
-    EXPECT_EQ(r.AdapterStatus, "Adapter  not connected");
+    EXPECT_FALSE(r.Acknowledged);
 
     const ExchangeResult r2 = t.Tick();
     EXPECT_FALSE(t.a.WritePhase);
     EXPECT_EQ(t.TakeLog(),
               (std::vector<BusEvent>{StartEv(), ByteEv(0x41, true), ByteEv(0xC5, false), StopEv()}));
     EXPECT_FALSE(r2.RelayLampsChanged);
-    EXPECT_EQ(r2.AdapterStatus, "Adapter  connected");
-    EXPECT_EQ(t.Tick().AdapterStatus, "Adapter  connected");
+    EXPECT_TRUE(r2.Acknowledged);
+    EXPECT_TRUE(t.Tick().Acknowledged);
 }
 
 TEST(ExchangeTick, Pcf8574AUsesAddresses70And71)
@@ -84,12 +85,12 @@ TEST(ExchangeTick, Pcf8574AUsesAddresses70And71)
     EXPECT_EQ(t.TakeLog(),
               (std::vector<BusEvent>{StartEv(), ByteEv(0x70, true), ByteEv(0xC0, true), StopEv(), StartEv(),
                                      ByteEv(0x71, true), ByteEv(0xC0, false), StopEv()}));
-    EXPECT_EQ(t.Tick().AdapterStatus, "Adapter  connected");
+    EXPECT_TRUE(t.Tick().Acknowledged);
 
     SelectChip(t.a, 0);
     EXPECT_EQ(t.a.ChipAddress, 0x20);
     t.Tick();  // a PCF8574A does not answer to 0x40
-    EXPECT_EQ(t.Tick().AdapterStatus, "Adapter  not connected");
+    EXPECT_FALSE(t.Tick().Acknowledged);
 }
 
 TEST(ExchangeTick, OddChipAddressIsUsedCutToEightBits)
@@ -213,8 +214,8 @@ TEST(ExchangeTick, StoppedPortTouchesNothing)
     t.board.ResetCounters();
     for (int i = 0; i < 4; ++i) {
         const ExchangeResult r = t.Tick();
-        EXPECT_EQ(r.PortStatus, "COM 1   Close");
-        EXPECT_EQ(r.AdapterStatus, "Adapter  not connected");
+        EXPECT_FALSE(r.PortOpen);
+        EXPECT_FALSE(r.Acknowledged);
         EXPECT_FALSE(r.RelayLampsChanged);
         EXPECT_FALSE(r.InputLampsChanged);
     }
@@ -230,8 +231,9 @@ TEST(ExchangeTick, BoardThatDoesNotAnswer)
     t.Open();
     for (int i = 0; i < 20; ++i) {
         const ExchangeResult r = t.Tick();
-        EXPECT_EQ(r.PortStatus, "COM 1   Open");
-        EXPECT_EQ(r.AdapterStatus, "Adapter  not connected");
+        EXPECT_TRUE(r.PortOpen);
+        EXPECT_EQ(r.ComNumber, 1);
+        EXPECT_FALSE(r.Acknowledged);
     }
     // The bytes read are taken as they come: a released wire reads as both contacts open.
     EXPECT_EQ(t.a.InputBits, 0xC0);
@@ -239,7 +241,7 @@ TEST(ExchangeTick, BoardThatDoesNotAnswer)
 
     t.board.SetAnswering(true);
     t.Tick();
-    EXPECT_EQ(t.Tick().AdapterStatus, "Adapter  connected");
+    EXPECT_TRUE(t.Tick().Acknowledged);
 }
 
 TEST(PortControl, StartStopAndStopWhileStopped)
@@ -278,7 +280,9 @@ TEST(PortControl, ChosenPortIsOpenedAtStart)
     EXPECT_FALSE(t.board.IsOpen());  // choosing a port does not open it
     EXPECT_TRUE(t.Open());
     EXPECT_EQ(t.board.OpenComNumber(), 5);
-    EXPECT_EQ(t.Tick().PortStatus, "COM 5   Open");
+    const ExchangeResult r = t.Tick();
+    EXPECT_TRUE(r.PortOpen);
+    EXPECT_EQ(r.ComNumber, 5);
 }
 
 TEST(PortControl, Com0FailsAndStaysClosed)
@@ -291,7 +295,9 @@ TEST(PortControl, Com0FailsAndStaysClosed)
     EXPECT_FALSE(t.Open());
     EXPECT_FALSE(t.a.PortOpen);
     EXPECT_EQ(t.board.LineChanges(), 2u);  // I2cIdle runs whether or not the port opened
-    EXPECT_EQ(t.Tick().PortStatus, "COM 0   Close");
+    const ExchangeResult r = t.Tick();
+    EXPECT_FALSE(r.PortOpen);
+    EXPECT_EQ(r.ComNumber, 0);
 }
 
 TEST(PortControl, ReleasedPortGetsNoBusOperationUntilStop)
@@ -310,8 +316,9 @@ TEST(PortControl, ReleasedPortGetsNoBusOperationUntilStop)
     t.m.RelayBits = 0xC0;
     for (int i = 0; i < 4; ++i) {
         const ExchangeResult r = t.Tick();
-        EXPECT_EQ(r.PortStatus, "COM 1   Open");
-        EXPECT_EQ(r.AdapterStatus, "Adapter  not connected");
+        EXPECT_TRUE(r.PortOpen);
+        EXPECT_EQ(r.ComNumber, 1);
+        EXPECT_FALSE(r.Acknowledged);
         EXPECT_FALSE(r.RelayLampsChanged);
         EXPECT_FALSE(r.InputLampsChanged);
     }
@@ -324,7 +331,7 @@ TEST(PortControl, ReleasedPortGetsNoBusOperationUntilStop)
     EXPECT_TRUE(t.Open());
     t.Tick();
     t.Tick();
-    EXPECT_EQ(t.Tick().AdapterStatus, "Adapter  connected");
+    EXPECT_TRUE(t.Tick().Acknowledged);
 
     StopAdapter(t.a, t.board);
     ReleasePortForExit(t.a, t.board);  // nothing open: nothing released

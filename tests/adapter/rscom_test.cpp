@@ -10,12 +10,18 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <QTest>
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "adapter/busworker.h"
 #include "adapter/exchange.h"
 #include "fakemodem/fakemodem.h"
 
@@ -109,12 +115,12 @@ TEST(Rscom, OpensAPseudoTerminalAndClosesIt)
 {
     PtyPort p;
     ASSERT_TRUE(p.pty.Ok());
-    EXPECT_EQ(p.rs.ComOpen("Com3:4800,N,8,1"), 1);
+    EXPECT_EQ(p.rs.ComOpen(3), 1);
     EXPECT_EQ(p.lastAsked, 3);
     EXPECT_TRUE(p.rs.IsOpen());
     EXPECT_EQ(p.rs.OpenDevice(), p.pty.Slave());
     // A second open replaces the first: the port's lock is free again, or this one would fail.
-    EXPECT_EQ(p.rs.ComOpen("cOM5:4800,N,8,1"), 1);
+    EXPECT_EQ(p.rs.ComOpen(5), 1);
     EXPECT_EQ(p.lastAsked, 5);
     p.rs.ComClose();
     EXPECT_FALSE(p.rs.IsOpen());
@@ -134,7 +140,7 @@ TEST(Rscom, HangUpOnCloseIsClearedSoClosingKeepsTheLines)
     t.c_iflag |= IXON | IXOFF;
     ASSERT_EQ(tcsetattr(fd, TCSANOW, &t), 0);
 
-    ASSERT_EQ(p.rs.ComOpen("COM1:4800,N,8,1"), 1);
+    ASSERT_EQ(p.rs.ComOpen(1), 1);
     ASSERT_EQ(tcgetattr(fd, &t), 0);
     EXPECT_EQ(t.c_cflag & HUPCL, 0u);
     EXPECT_EQ(t.c_cflag & CRTSCTS, 0u);
@@ -156,10 +162,11 @@ TEST(Rscom, UnreadableLinesGiveCtsHighSoTheAdapterIsNotConnected)
     a.PortSettings = BuildPortSettings("Com", 1);
     ASSERT_TRUE(OpenAdapter(a, p.rs, bus));
     EXPECT_EQ(p.rs.ComGetCts(), 1);
+    EXPECT_FALSE(DeviceFailed(p.rs.LastError()));  // a pty has no modem lines: ENOTTY, not a lost device
     for (int i = 0; i < 4; ++i) {
         const ExchangeResult r = ExchangeTick(a, m, bus);
-        EXPECT_EQ(r.PortStatus, "COM 1   Open");
-        EXPECT_EQ(r.AdapterStatus, "Adapter  not connected");
+        EXPECT_TRUE(r.PortOpen);
+        EXPECT_FALSE(r.Acknowledged);
     }
     StopAdapter(a, p.rs);
     EXPECT_FALSE(p.rs.IsOpen());
@@ -177,10 +184,10 @@ TEST(Rscom, NeverOpensTheActiveConsole)
     EXPECT_TRUE(IsActiveConsole(link, list));
 
     RSCOM direct([&p](int) { return p.pty.Slave(); }, list);
-    EXPECT_EQ(direct.ComOpen("COM1:4800,N,8,1"), 0);
+    EXPECT_EQ(direct.ComOpen(1), 0);
     EXPECT_FALSE(direct.IsOpen());
     RSCOM linked([&link](int) { return link; }, list);
-    EXPECT_EQ(linked.ComOpen("COM1:4800,N,8,1"), 0);
+    EXPECT_EQ(linked.ComOpen(1), 0);
 
     EXPECT_FALSE(IsActiveConsole(p.pty.Slave(), p.tmp.File("other", "tty0 ttyAMA9\n")));
     EXPECT_FALSE(IsActiveConsole(p.pty.Slave(), p.tmp.Path("missing")));
@@ -190,16 +197,17 @@ TEST(Rscom, OnlyCom1ToCom8AreOpened)
 {
     PtyPort p;
     ASSERT_TRUE(p.pty.Ok());
-    for (const char* bad :
-         {"COM0:4800,N,8,1", "COM9:4800,N,8,1", "COM12:4800,N,8,1", "XYZ1:4800,N,8,1", ""}) {
-        EXPECT_EQ(p.rs.ComOpen(bad), 0) << bad;
-        EXPECT_FALSE(p.rs.IsOpen());
+    RSCOM real;  // the machine's own mapping
+    for (int bad : {0, 9, 12, -1}) {
+        EXPECT_EQ(real.ComOpen(bad), 0) << bad;
+        EXPECT_FALSE(real.IsOpen());
+        EXPECT_NE(real.LastErrorText(), "");
     }
-    EXPECT_EQ(p.lastAsked, 0);  // no device was even looked up
 
     RSCOM missing([&p](int) { return p.tmp.Path("no-such-device"); }, p.consoles);
-    EXPECT_EQ(missing.ComOpen("COM2:4800,N,8,1"), 0);
+    EXPECT_EQ(missing.ComOpen(2), 0);
     EXPECT_FALSE(missing.IsOpen());
+    EXPECT_NE(missing.LastErrorText().find("no-such-device"), std::string::npos);
     missing.ComSetDtr(1);  // no port: nothing happens
     EXPECT_EQ(missing.ComGetCts(), 1);
 }
@@ -227,8 +235,10 @@ struct FakeModemApi {
         reset = reinterpret_cast<tavoxa_fakemodem_reset_fn>(dlsym(RTLD_DEFAULT, "tavoxa_fakemodem_reset"));
         busLog =
             reinterpret_cast<tavoxa_fakemodem_bus_log_fn>(dlsym(RTLD_DEFAULT, "tavoxa_fakemodem_bus_log"));
+        setFailure = reinterpret_cast<tavoxa_fakemodem_set_failure_fn>(
+            dlsym(RTLD_DEFAULT, "tavoxa_fakemodem_set_failure"));
     }
-    bool Loaded() const { return setContact && pins && counts && reset && busLog; }
+    bool Loaded() const { return setContact && pins && counts && reset && busLog && setFailure; }
     std::vector<int> BusLog() const
     {
         std::vector<int> events(64);
@@ -241,7 +251,15 @@ struct FakeModemApi {
     tavoxa_fakemodem_counts_fn counts = nullptr;
     tavoxa_fakemodem_reset_fn reset = nullptr;
     tavoxa_fakemodem_bus_log_fn busLog = nullptr;
+    tavoxa_fakemodem_set_failure_fn setFailure = nullptr;
 };
+
+// Its own CTest entry must not pass by skipping.
+#define REQUIRE_FAKEMODEM(modem)                                                                       \
+    if (!(modem).Loaded()) {                                                                           \
+        ASSERT_EQ(getenv("TAVOXA_FAKEMODEM_REQUIRED"), nullptr) << "fakemodem library not preloaded";  \
+        GTEST_SKIP() << "needs the fakemodem library preloaded (CTest entry adapter_rscom_fakemodem)"; \
+    }
 
 constexpr int kStart = 0;
 constexpr int kStop = 2 << 16;
@@ -257,11 +275,7 @@ constexpr int NotAcked(int v)
 TEST(RscomFakeModem, WriteAndReadTransactionsThroughTheDriver)
 {
     FakeModemApi modem;
-    if (!modem.Loaded()) {
-        // Its own CTest entry must not pass by skipping.
-        ASSERT_EQ(getenv("TAVOXA_FAKEMODEM_REQUIRED"), nullptr) << "fakemodem library not preloaded";
-        GTEST_SKIP() << "needs the fakemodem library preloaded (CTest entry adapter_rscom_fakemodem)";
-    }
+    REQUIRE_FAKEMODEM(modem);
     PtyPort p;
     ASSERT_TRUE(p.pty.Ok());
     setenv(TAVOXA_FAKEMODEM_DEVICE_ENV, p.pty.Slave().c_str(), 1);
@@ -292,7 +306,7 @@ TEST(RscomFakeModem, WriteAndReadTransactionsThroughTheDriver)
     EXPECT_EQ(changes, 72);
     EXPECT_EQ(reads, 9);
     EXPECT_EQ(modem.BusLog(), (std::vector<int>{kStart, Acked(0x41), NotAcked(0x45), kStop}));
-    EXPECT_EQ(r.AdapterStatus, "Adapter  connected");
+    EXPECT_TRUE(r.Acknowledged);
     EXPECT_EQ(a.InputBits, 0x40);
     EXPECT_EQ(m.RelayBits, 0x45);
 
@@ -302,7 +316,7 @@ TEST(RscomFakeModem, WriteAndReadTransactionsThroughTheDriver)
     EXPECT_TRUE(r.InputLampsChanged);
     EXPECT_TRUE(a.K1Closed);
     EXPECT_FALSE(a.K2Closed);
-    EXPECT_EQ(r.AdapterStatus, "Adapter  connected");
+    EXPECT_TRUE(r.Acknowledged);
 
     // Closing leaves the relays as they are: nothing is written on the way out.
     modem.reset();
@@ -311,6 +325,96 @@ TEST(RscomFakeModem, WriteAndReadTransactionsThroughTheDriver)
     EXPECT_EQ(changes, 0);
     EXPECT_EQ(modem.pins(), 0xC5);
     modem.setContact(1, 0);
+    unsetenv(TAVOXA_FAKEMODEM_DEVICE_ENV);
+}
+
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 10000)
+{
+    for (int waited = 0; !done(); waited += 5) {
+        if (waited > timeoutMs) {
+            return false;
+        }
+        QTest::qWait(5);
+    }
+    return true;
+}
+
+double ProcessCpuSeconds()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// A USB adapter pulled out: its descriptor fails every modem-line call with EIO and its device
+// node is gone until it is plugged back in.
+TEST(RscomFakeModem, UnpluggedAdapterIsReopenedAndDrivenWithTheCurrentByte)
+{
+    FakeModemApi modem;
+    REQUIRE_FAKEMODEM(modem);
+    Pty pty;
+    ASSERT_TRUE(pty.Ok());
+    TempDir tmp;
+    setenv(TAVOXA_FAKEMODEM_DEVICE_ENV, pty.Slave().c_str(), 1);
+    const std::string node = tmp.Link("ttyUSB0", pty.Slave());
+    std::atomic<int> opens{0};
+    RSCOM rs(
+        [&](int) {
+            ++opens;
+            return node;
+        },
+        tmp.File("console-active", "tty0\n"));
+    SteadyBusDelay delay;
+    BusThread bus(rs, delay);
+    std::vector<BusStatus> status;
+    std::vector<uint8_t> written;
+    QObject context;
+    QObject::connect(&bus.Worker(), &BusWorker::StatusChanged, &context,
+                     [&](const BusStatus& s) { status.push_back(s); });
+    QObject::connect(&bus.Worker(), &BusWorker::RelayByteWritten, &context,
+                     [&](uint8_t b) { written.push_back(b); });
+    auto now = [&] { return status.empty() ? BusStatus{} : status.back(); };
+
+    bus.SetRelayByte(0x05);
+    bus.Open(5, 0x20);
+    ASSERT_TRUE(WaitUntil([&] { return now().Acknowledged; }));
+    EXPECT_EQ(modem.pins(), 0xC5);
+
+    modem.setFailure(EIO);
+    ASSERT_EQ(unlink(node.c_str()), 0);
+    ASSERT_TRUE(WaitUntil([&] { return now().DeviceLost; }));
+    EXPECT_TRUE(now().PortOpen);
+    EXPECT_FALSE(now().Acknowledged);
+    EXPECT_NE(now().Reason, "");
+    bus.SetRelayByte(0x0A);  // changed while the adapter is away
+
+    // Tried again once a second, sleeping in between.
+    const int opensBefore = opens;
+    const double cpu = ProcessCpuSeconds();
+    QTest::qWait(2500);
+    EXPECT_GE(opens - opensBefore, 2);
+    EXPECT_LE(opens - opensBefore, 3);
+    EXPECT_LT(ProcessCpuSeconds() - cpu, 0.25);
+    EXPECT_TRUE(now().DeviceLost);
+
+    modem.setFailure(0);
+    ASSERT_EQ(symlink(pty.Slave().c_str(), node.c_str()), 0);
+    ASSERT_TRUE(WaitUntil([&] { return now().Acknowledged; }, 3000));
+    EXPECT_FALSE(now().DeviceLost);
+    EXPECT_EQ(now().Reason, "");
+    EXPECT_EQ(modem.pins(), 0xCA);
+    ASSERT_TRUE(WaitUntil([&] { return !written.empty() && written.back() == 0xCA; }));
+
+    // STOP ends the retries.
+    modem.setFailure(ENXIO);
+    ASSERT_TRUE(WaitUntil([&] { return now().DeviceLost; }));
+    bus.Stop();
+    ASSERT_TRUE(WaitUntil([&] { return !now().PortOpen; }));
+    const int opensAtStop = opens;
+    QTest::qWait(1500);
+    EXPECT_EQ(opens, opensAtStop);
+    modem.setFailure(0);
+    bus.Finish();
     unsetenv(TAVOXA_FAKEMODEM_DEVICE_ENV);
 }
 

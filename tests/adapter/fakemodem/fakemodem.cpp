@@ -8,14 +8,28 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <mutex>
+#include <thread>
 
 #include "adapter/pcf8574.h"
 
 namespace {
 
+// The bus thread answers ioctls while the test's thread sets contacts and reads counts: every
+// access goes through the lock.
 struct FakeModem {
-    FakeModem() { chip.SetBusLogEnabled(true); }
+    FakeModem()
+    {
+        chip.SetBusLogEnabled(true);
+        const char* us = getenv(TAVOXA_FAKEMODEM_CALL_US_ENV);
+        callTime = std::chrono::microseconds(us != nullptr ? atol(us) : 0);
+    }
+    std::mutex lock;
+    std::chrono::microseconds callTime{0};
+    int failure = 0;  // errno every modem-line call fails with, 0 = the device answers
     tavoxa::Pcf8574Model chip;
     bool dtr = true;  // opening a port raises both lines
     bool rts = true;
@@ -57,7 +71,21 @@ bool IsEmulatedDevice(int fd)
 int ModemIoctl(unsigned long request, int* bits)
 {
     FakeModem& m = Modem();
+    std::unique_lock<std::mutex> hold(m.lock);
+    if (m.callTime.count() > 0) {
+        // A USB adapter answers each call after a round trip over the bus; the lock is let go
+        // meanwhile so that the test's thread is not held up.
+        const std::chrono::microseconds wait = m.callTime;
+        hold.unlock();
+        std::this_thread::sleep_for(wait);
+        hold.lock();
+    }
+    if (m.failure != 0) {
+        errno = m.failure;
+        return -1;
+    }
     if (bits == nullptr) {
+        errno = EFAULT;
         return -1;
     }
     if (request == TIOCMGET) {
@@ -106,27 +134,32 @@ extern "C" {
 
 void tavoxa_fakemodem_set_contact(int input, int closed)
 {
+    const std::lock_guard<std::mutex> hold(Modem().lock);
     Modem().chip.SetContactClosed(input, closed != 0);
 }
 
 void tavoxa_fakemodem_set_address(int address7)
 {
+    const std::lock_guard<std::mutex> hold(Modem().lock);
     Modem().chip.SetAddress(static_cast<uint8_t>(address7));
 }
 
 int tavoxa_fakemodem_pins(void)
 {
+    const std::lock_guard<std::mutex> hold(Modem().lock);
     return Modem().chip.Pins();
 }
 
 void tavoxa_fakemodem_counts(long* lineChanges, long* lineReads)
 {
+    const std::lock_guard<std::mutex> hold(Modem().lock);
     *lineChanges = Modem().lineChanges;
     *lineReads = Modem().lineReads;
 }
 
 void tavoxa_fakemodem_reset(void)
 {
+    const std::lock_guard<std::mutex> hold(Modem().lock);
     Modem().lineChanges = 0;
     Modem().lineReads = 0;
     Modem().chip.ClearBusLog();
@@ -134,12 +167,25 @@ void tavoxa_fakemodem_reset(void)
 
 int tavoxa_fakemodem_bus_log(int* events, int max)
 {
+    const std::lock_guard<std::mutex> hold(Modem().lock);
     const auto& log = Modem().chip.BusLog();
     const int count = static_cast<int>(log.size());
     for (int i = 0; i < count && i < max; ++i) {
         events[i] = (static_cast<int>(log[i].kind) << 16) | ((log[i].acked ? 1 : 0) << 8) | log[i].value;
     }
     return count;
+}
+
+void tavoxa_fakemodem_set_failure(int error)
+{
+    const std::lock_guard<std::mutex> hold(Modem().lock);
+    Modem().failure = error;
+}
+
+void tavoxa_fakemodem_set_call_us(long us)
+{
+    const std::lock_guard<std::mutex> hold(Modem().lock);
+    Modem().callTime = std::chrono::microseconds(us);
 }
 
 }  // extern "C"

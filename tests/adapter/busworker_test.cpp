@@ -1,0 +1,170 @@
+// The bus worker on its thread against serial lines whose calls take time: the cadence of the
+// transactions, a change of the relay byte overtaking a due read, and what it hands back.
+#include "adapter/busworker.h"
+
+#include <gtest/gtest.h>
+
+#include <QTest>
+#include <functional>
+#include <vector>
+
+#include "adapter/timedlines.h"
+
+namespace tavoxa {
+namespace {
+
+using namespace std::chrono_literals;
+using Ms = std::chrono::duration<double, std::milli>;
+
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 10000)
+{
+    for (int waited = 0; !done(); waited += 2) {
+        if (waited > timeoutMs) {
+            return false;
+        }
+        QTest::qWait(2);
+    }
+    return true;
+}
+
+// What the worker handed back, received on the test's thread.
+struct Received {
+    explicit Received(BusWorker& w)
+    {
+        QObject::connect(&w, &BusWorker::StatusChanged, &context,
+                         [this](const BusStatus& s) { status.push_back(s); });
+        QObject::connect(&w, &BusWorker::RawInputsChanged, &context, [this](uint8_t b) { raw.push_back(b); });
+        QObject::connect(&w, &BusWorker::InputsChanged, &context, [this](bool k1, bool k2) {
+            inputs.push_back({k1, k2});
+        });
+        QObject::connect(&w, &BusWorker::RelayByteWritten, &context,
+                         [this](uint8_t b) { written.push_back(b); });
+    }
+    QObject context;
+    std::vector<BusStatus> status;
+    std::vector<uint8_t> raw;
+    std::vector<std::pair<bool, bool>> inputs;
+    std::vector<uint8_t> written;
+};
+
+struct Bus {
+    explicit Bus(std::chrono::microseconds perCall = {})
+        : lines(perCall), thread(lines, delay), got(thread.Worker())
+    {
+    }
+    // Transactions so far, once at least n of them are there.
+    std::vector<TimedLines::Transaction> Await(size_t n)
+    {
+        EXPECT_TRUE(WaitUntil([&] { return lines.Transactions().size() >= n; })) << n << " transactions";
+        return lines.Transactions();
+    }
+    TimedLines lines;
+    NoBusDelay delay;
+    BusThread thread;
+    Received got;
+};
+
+TEST(BusWorker, FastAdapterAlternatesWriteAndReadEveryTick)
+{
+    Bus b;
+    b.thread.SetRelayByte(0x05);
+    b.thread.Open(1, 0x20);
+    const auto t = b.Await(20);
+    for (size_t i = 0; i < t.size(); ++i) {
+        EXPECT_EQ(t[i].write, i % 2 == 0) << i;
+        EXPECT_EQ(t[i].calls, t[i].write ? 64 : 81) << i;  // line changes and CTS samples
+        // Never ahead of its tick (a timer does not fire early), whatever the machine's load.
+        EXPECT_GE(Ms(t[i].start - t[0].start).count(), 20.0 * static_cast<double>(i) - 1.0) << i;
+    }
+    EXPECT_EQ(t[0].byte, 0xC5);
+    ASSERT_TRUE(WaitUntil([&] { return b.got.inputs.size() == 1; }));
+    // Both contacts open read stable after eight reads, the raw bits from the first.
+    EXPECT_EQ(b.got.inputs[0], std::make_pair(false, false));
+    EXPECT_EQ(b.got.raw.at(0), 0xC0);
+    EXPECT_EQ(b.got.written, std::vector<uint8_t>{0xC5});  // rewritten unchanged: no signal
+    ASSERT_FALSE(b.got.status.empty());
+    EXPECT_TRUE(b.got.status.back().PortOpen);
+    EXPECT_TRUE(b.got.status.back().Acknowledged);
+    EXPECT_EQ(b.got.status.back().ComNumber, 1);
+
+    b.lines.SetK1Closed(true);
+    ASSERT_TRUE(WaitUntil([&] { return b.got.inputs.size() == 2; }));
+    EXPECT_EQ(b.got.inputs[1], std::make_pair(true, false));
+    EXPECT_EQ(b.got.raw.back(), 0x40);
+
+    b.thread.Stop();
+    ASSERT_TRUE(WaitUntil([&] { return !b.got.status.back().PortOpen; }));
+    const uint64_t calls = b.lines.Calls();
+    QTest::qWait(100);
+    EXPECT_EQ(b.lines.Calls(), calls);  // the relays freeze as they are
+    EXPECT_EQ(b.lines.Pins(), 0xC5);
+}
+
+TEST(BusWorker, LongTransactionIsFollowedAtOnceWithoutCatchingUp)
+{
+    Bus b;
+    b.thread.Open(1, 0x20);
+    b.Await(4);
+    b.lines.StallNextCtsSample(100ms);  // one transaction takes five ticks
+    const auto t = b.Await(12);
+    size_t slow = 0;
+    for (size_t i = 1; i < t.size(); ++i) {
+        if (Ms(t[i].end - t[i].start).count() >= 100.0) {
+            slow = i;
+            break;
+        }
+    }
+    ASSERT_GT(slow, 0u);
+    ASSERT_LT(slow + 2, t.size());
+    // The next starts right after it rather than on a later tick ...
+    EXPECT_LT(Ms(t[slow + 1].start - t[slow].end).count(), 20.0);
+    // ... and the one after that a full tick later: the ticks missed are not made up in a burst.
+    EXPECT_GE(Ms(t[slow + 2].start - t[slow + 1].start).count(), 19.0);
+}
+
+TEST(BusWorker, ChangedRelayByteGoesOutAheadOfADueRead)
+{
+    for (const auto perCall : {0us, 1000us}) {
+        SCOPED_TRACE(perCall.count());
+        Bus b(perCall);
+        b.thread.Open(1, 0x20);
+        b.Await(3);
+        if (perCall.count() > 0) {
+            // Set while a read runs: the write follows it at once.
+            ASSERT_TRUE(WaitUntil([&] { return b.lines.InRead(); }));
+        } else {
+            // Set just after a write: the read that is due next waits for another write.
+            ASSERT_TRUE(WaitUntil([&] {
+                const auto t = b.lines.Transactions();
+                return t.back().write && TimedLines::Clock::now() - t.back().end < 5ms;
+            }));
+        }
+        const auto set = TimedLines::Clock::now();
+        b.thread.SetRelayByte(0x2A);
+        ASSERT_TRUE(WaitUntil([&] { return !b.got.written.empty() && b.got.written.back() == 0xEA; }));
+        const auto t = b.lines.Transactions();
+        size_t first = 0;
+        while (first < t.size() && t[first].start < set) {
+            ++first;
+        }
+        ASSERT_LT(first, t.size());
+        EXPECT_TRUE(t[first].write);
+        EXPECT_EQ(t[first].byte, 0xEA);
+    }
+
+    // A stream of changes still leaves every third transaction or more to the inputs.
+    Bus b;
+    b.thread.Open(1, 0x20);
+    for (int i = 0; i < 60; ++i) {
+        b.thread.SetRelayByte(static_cast<uint8_t>(i & 1 ? 0x01 : 0x02));
+        QTest::qWait(5);
+    }
+    const auto t = b.lines.Transactions();
+    ASSERT_GT(t.size(), 6u);
+    for (size_t i = 2; i < t.size(); ++i) {
+        EXPECT_FALSE(t[i].write && t[i - 1].write && t[i - 2].write) << i;
+    }
+}
+
+}  // namespace
+}  // namespace tavoxa
