@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -20,7 +21,12 @@ struct LineEvent {
     bool operator==(const LineEvent& o) const { return line == o.line && level == o.level; }
 };
 
+// Threads: the bus worker drives the lines from its thread while the board window and tests read
+// and set the contacts from theirs; every member takes the board's lock. The pins-changed callback runs on the
+// driving thread, after the lock is released.
 class SimulatedBoard : public SerialLines {
+    using Lock = std::lock_guard<std::recursive_mutex>;
+
 public:
     SimulatedBoard() = default;
 
@@ -32,14 +38,38 @@ public:
     // The data wire while a port is open; 1 with no port, as a real port whose lines cannot be read.
     int ComGetCts() override;
 
-    bool IsOpen() const { return comNumber_ != 0; }
-    int OpenComNumber() const { return comNumber_; }  // 0 while closed
+    bool IsOpen() const
+    {
+        const Lock lock(mutex_);
+        return comNumber_ != 0;
+    }
+    int OpenComNumber() const
+    {
+        const Lock lock(mutex_);
+        return comNumber_;
+    }  // 0 while closed
 
     // Every call counts, open port or not, so a test can prove that nothing touched the lines.
-    uint64_t DtrCalls() const { return dtrCalls_; }
-    uint64_t RtsCalls() const { return rtsCalls_; }
-    uint64_t CtsCalls() const { return ctsCalls_; }
-    uint64_t LineChanges() const { return dtrCalls_ + rtsCalls_; }
+    uint64_t DtrCalls() const
+    {
+        const Lock lock(mutex_);
+        return dtrCalls_;
+    }
+    uint64_t RtsCalls() const
+    {
+        const Lock lock(mutex_);
+        return rtsCalls_;
+    }
+    uint64_t CtsCalls() const
+    {
+        const Lock lock(mutex_);
+        return ctsCalls_;
+    }
+    uint64_t LineChanges() const
+    {
+        const Lock lock(mutex_);
+        return dtrCalls_ + rtsCalls_;
+    }
     void ResetCounters();
 
     // Waveform log of the calls made while a port is open; off by default.
@@ -47,15 +77,39 @@ public:
     const std::vector<LineEvent>& LineLog() const { return lineLog_; }
     void ClearLineLog() { lineLog_.clear(); }
 
-    void SetK1Closed(bool closed) { chip_.SetContactClosed(1, closed); }
-    void SetK2Closed(bool closed) { chip_.SetContactClosed(2, closed); }
-    bool K1Closed() const { return chip_.ContactClosed(1); }
-    bool K2Closed() const { return chip_.ContactClosed(2); }
+    void SetK1Closed(bool closed)
+    {
+        const Lock lock(mutex_);
+        chip_.SetContactClosed(1, closed);
+    }
+    void SetK2Closed(bool closed)
+    {
+        const Lock lock(mutex_);
+        chip_.SetContactClosed(2, closed);
+    }
+    bool K1Closed() const
+    {
+        const Lock lock(mutex_);
+        return chip_.ContactClosed(1);
+    }
+    bool K2Closed() const
+    {
+        const Lock lock(mutex_);
+        return chip_.ContactClosed(2);
+    }
     // The relay pins, bits 0..5 (1 = relay on).
-    uint8_t RelayPins() const { return static_cast<uint8_t>(chip_.Pins() & 0x3F); }
+    uint8_t RelayPins() const
+    {
+        const Lock lock(mutex_);
+        return static_cast<uint8_t>(chip_.Pins() & 0x3F);
+    }
 
     // Which chip type is fitted: 0x20 for a PCF8574, 0x38 for a PCF8574A.
-    void SetChipAddress(uint8_t address7) { chip_.SetAddress(address7); }
+    void SetChipAddress(uint8_t address7)
+    {
+        const Lock lock(mutex_);
+        chip_.SetAddress(address7);
+    }
     // A board that is unplugged or unpowered does not answer at all.
     void SetAnswering(bool answering);
 
@@ -63,10 +117,19 @@ public:
     const Pcf8574Model& Model() const { return chip_; }
 
     // Called whenever the latched pins change, e.g. to repaint the board window.
-    std::function<void()> OnPinsChanged;
+    void SetOnPinsChanged(std::function<void()> callback)
+    {
+        const Lock lock(mutex_);
+        onPinsChanged_ = std::move(callback);
+    }
 
 private:
-    void Drive();
+    // Moves the chip to the line levels; true when its pins changed.
+    bool Drive();
+    void ReportPins(bool changed);
+
+    mutable std::recursive_mutex mutex_;
+    std::function<void()> onPinsChanged_;
 
     Pcf8574Model chip_;
     int comNumber_ = 0;

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "engine/hardware.h"
+#include "engine/inputlogic.h"
 #include "engine/schedule.h"
 #include "engine/secondtick.h"
 #include "remote/remoteserver.h"
@@ -52,7 +53,7 @@ RelayController::RelayController(SerialLines& lines, const Clock& clock, RandomS
       clock_(clock),
       random_(random),
       report_(report),
-      bus_(lines, delay),
+      bus_(std::make_unique<BusThread>(lines, delay)),
       log_(clock)
 {
     qRegisterMetaType<tavoxa::BusFacts>();
@@ -60,11 +61,13 @@ RelayController::RelayController(SerialLines& lines, const Clock& clock, RandomS
     connect(server_.get(), &RemoteServer::LampChanged, this, &RelayController::ClientConnectedChanged);
     connect(server_.get(), &RemoteServer::RelayBitsChanged, this, [this] { NoteRelays(QStringLiteral("remote")); });
 
-    exchangeTimer_ = new QTimer(this);
-    exchangeTimer_->setObjectName(QStringLiteral("Timer1"));
-    exchangeTimer_->setTimerType(Qt::PreciseTimer);
-    exchangeTimer_->setInterval(20);
-    connect(exchangeTimer_, &QTimer::timeout, this, [this] { Reported([this] { ExchangeTimerFired(); }); });
+    // The worker's signals are emitted on this thread.
+    BusWorker* worker = &bus_->Worker();
+    connect(worker, &BusWorker::StatusChanged, this, &RelayController::OnBusStatus);
+    connect(worker, &BusWorker::RawInputsChanged, this, &RelayController::OnRawInputs);
+    connect(worker, &BusWorker::InputsChanged, this, &RelayController::OnInputs);
+    connect(worker, &BusWorker::RelayByteWritten, this,
+            [this](uint8_t wireByte) { emit RelaysWritten(static_cast<uint8_t>(wireByte & kRelayMask)); });
     secondTimer_ = new QTimer(this);
     secondTimer_->setObjectName(QStringLiteral("Timer2"));
     secondTimer_->setTimerType(Qt::PreciseTimer);
@@ -84,8 +87,7 @@ RelayController::~RelayController()
 
 void RelayController::Startup()
 {
-    // Both ticks run from here on; they fire once the event loop runs.
-    exchangeTimer_->start();
+    // The second tick runs from here on; it fires once the event loop runs.
     ArmSecondTick(clock_.Now());
 
     remote_.RemoteState = Idle;
@@ -100,10 +102,8 @@ void RelayController::Startup()
     if (!filesRead && !unattended_)
         return;
     Reported([this] {
-        adapter_.DebounceCount = 0;
         model_.MinuteCounter = 0;
         model_.MinuteTick = false;
-        adapter_.PortSettings = BuildPortSettings("Com", adapter_.ComNumber);
         OpenAdapterStep();
         // Counts are never restored from a file: every seconds timer waits for RESET or START.
         for (int r = 0; r < kRelayCount; ++r) {
@@ -115,13 +115,16 @@ void RelayController::Startup()
     loggedRelays_ = static_cast<uint8_t>(model_.RelayBits & kRelayMask);
     if (resumeTimers_ && filesRead) {
         const std::vector<SwitchEvent> resumed = ResumeTimers(model_, clock_.Now());
+        HandOver();
         NoteRelays(QString::fromStdString(CauseText(SwitchCause{CauseKind::ResumedAtStartUp, 0, {}})), &resumed);
     }
+    HandOver();
 }
 
 bool RelayController::Close()
 {
-    ReleasePortForExit(adapter_, lines_);
+    if (adapter_.PortOpen)
+        bus_->ReleaseForExit();
     const bool closed = Reported([this] {
         SaveConfiguration();
         SaveSettingsFile();
@@ -129,7 +132,8 @@ bool RelayController::Close()
     });
     if (!closed)
         return false;
-    exchangeTimer_->stop();
+    // The transaction under way completes; the relays stay as they were last written.
+    bus_->Finish();
     secondTimer_->stop();
     return true;
 }
@@ -192,8 +196,81 @@ void RelayController::SaveSettingsFile()
 
 void RelayController::OpenAdapterStep()
 {
-    if (OpenAdapter(adapter_, lines_, bus_))
-        LockPortControls(true);
+    // The port opens on the bus thread: the controls lock once it reports the port open. The
+    // inputs count as unknown until they have read stable again.
+    openRequested_ = true;
+    inputsStable_ = false;
+    HandOver();
+    bus_->Open(adapter_.ComNumber, adapter_.ChipAddress);
+}
+
+void RelayController::HandOver()
+{
+    // The byte on the wire always has the input-logic modes applied with the debounced inputs, so
+    // RESET, T or a remote byte never reach the wire for such a relay; until the inputs have read
+    // stable once after START those relays keep the state they had.
+    uint8_t logicRelays = 0;
+    for (int r = 0; r < kRelayCount; ++r) {
+        if (model_.RelayMode(r) >= ModeIfK1 && model_.RelayMode(r) <= ModeK1XorK2)
+            logicRelays = static_cast<uint8_t>(logicRelays | 1u << r);
+    }
+    if (inputsStable_)
+        ApplyInputLogic(model_, adapter_.K1Closed, adapter_.K2Closed);
+    else
+        model_.RelayBits = static_cast<uint8_t>((model_.RelayBits & ~logicRelays) | (handedOver_ & logicRelays));
+    // Between writes bits 6 and 7 carry the contacts as last read.
+    model_.RelayBits = static_cast<uint8_t>((model_.RelayBits & kRelayMask) | rawInputs_);
+    handedOver_ = static_cast<uint8_t>(model_.RelayBits & kRelayMask);
+    bus_->SetRelayByte(handedOver_);
+}
+
+void RelayController::OnBusStatus(const BusStatus& status)
+{
+    const BusStatus before = busStatus_;
+    busStatus_ = status;
+    adapter_.PortOpen = status.PortOpen;
+    if (openRequested_) {
+        openRequested_ = false;
+        if (status.PortOpen)
+            LockPortControls(true);
+        else
+            log_.Write(QStringLiteral("port COM %1 cannot be opened: %2")
+                           .arg(adapter_.ComNumber)
+                           .arg(QString::fromStdString(status.Reason)));
+    }
+    if (status.DeviceLost && !before.DeviceLost)
+        log_.Write(QStringLiteral("adapter on COM %1 lost: %2; opening it again once a second")
+                       .arg(status.ComNumber)
+                       .arg(QString::fromStdString(status.Reason)));
+    else if (!status.DeviceLost && before.DeviceLost && status.PortOpen)
+        log_.Write(QStringLiteral("adapter on COM %1 back").arg(status.ComNumber));
+    EmitBusFacts();
+}
+
+void RelayController::OnRawInputs(uint8_t bits)
+{
+    rawInputs_ = static_cast<uint8_t>(bits & kInputMask);
+    model_.RelayBits = static_cast<uint8_t>((model_.RelayBits & kRelayMask) | rawInputs_);
+}
+
+void RelayController::OnInputs(bool k1Closed, bool k2Closed)
+{
+    adapter_.K1Closed = k1Closed;
+    adapter_.K2Closed = k2Closed;
+    inputsStable_ = true;
+    emit InputsRead(k1Closed, k2Closed);
+    HandOver();
+    NoteRelays(QString::fromStdString(CauseText(InputLogicCause(k1Closed, k2Closed))));
+}
+
+void RelayController::EmitBusFacts()
+{
+    const BusFacts facts = busFacts();
+    if (factsShown_ && facts == lastFacts_)
+        return;
+    factsShown_ = true;
+    lastFacts_ = facts;
+    emit BusFactsChanged(facts);
 }
 
 void RelayController::LockPortControls(bool locked)
@@ -205,10 +282,10 @@ void RelayController::LockPortControls(bool locked)
 BusFacts RelayController::busFacts() const
 {
     BusFacts f;
-    f.PortOpen = adapter_.PortOpen;
+    f.PortOpen = busStatus_.PortOpen;
     f.ComNumber = adapter_.ComNumber;
     // A released port has had no transaction since it was closed: the last acknowledge is stale.
-    f.Connected = adapter_.PortOpen && !adapter_.PortReleased && bus_.I2cAcknowledged();
+    f.Connected = busStatus_.PortOpen && !busStatus_.Released && !busStatus_.DeviceLost && busStatus_.Acknowledged;
     return f;
 }
 
@@ -220,25 +297,32 @@ void RelayController::Start()
 
 void RelayController::Stop()
 {
-    StopAdapter(adapter_, lines_);
+    bus_->Stop();
+    openRequested_ = false;
+    adapter_.PortOpen = false;
+    busStatus_.PortOpen = false;
     LockPortControls(false);
+    EmitBusFacts();
 }
 
 void RelayController::Reset()
 {
     ResetSwitching(model_);
+    HandOver();
     NoteRelays(QStringLiteral("RESET"));
 }
 
 void RelayController::Toggle(int relay)
 {
     ToggleRelay(model_, relay);
+    HandOver();
     NoteRelays(QStringLiteral("T button"));
 }
 
 void RelayController::SelectComPort(int itemIndex)
 {
     tavoxa::SelectComPort(adapter_, itemIndex);
+    EmitBusFacts();
 }
 
 void RelayController::SelectChip(int item)
@@ -334,7 +418,6 @@ void RelayController::Load(const std::string& path)
     Reported([this, &path] {
         configFileName_ = path;
         LoadConfiguration();
-        adapter_.PortSettings = BuildPortSettings("COM", adapter_.ComNumber);
         ResetSwitching(model_);
         Start();
         NoteRelays(QStringLiteral("START after Load"));
@@ -364,8 +447,11 @@ int RelayController::ShownWindow(int relay) const
 
 void RelayController::SetRelayMode(int relay, int mode)
 {
-    // Neither the relay nor its counters change with the mode.
+    // Neither the relay nor its counters change with the mode; an input-logic mode follows the
+    // contacts from now on.
     model_.RelayMode(relay) = mode;
+    HandOver();
+    NoteRelays(QString::fromStdString(CauseText(InputLogicCause(adapter_.K1Closed, adapter_.K2Closed))));
 }
 
 void RelayController::SetSelectedProgram(int relay, int program)
@@ -435,24 +521,6 @@ void RelayController::SetWindowEnd(int relay, double time)
         model_.WindowEnd(relay, w) = time;
 }
 
-void RelayController::ExchangeTimerFired()
-{
-    const ExchangeResult result = ExchangeTick(adapter_, model_, bus_);
-    NoteRelays(QStringLiteral("input logic (K1 %1, K2 %2)")
-                   .arg(adapter_.K1Closed ? "closed" : "open")
-                   .arg(adapter_.K2Closed ? "closed" : "open"));
-    if (result.RelayLampsChanged)
-        emit RelaysWritten(static_cast<uint8_t>(model_.RelayBits & kRelayMask));
-    if (result.InputLampsChanged)
-        emit InputsRead(adapter_.K1Closed, adapter_.K2Closed);
-    const BusFacts facts = busFacts();
-    if (!factsShown_ || facts != lastFacts_) {
-        factsShown_ = true;
-        lastFacts_ = facts;
-        emit BusFactsChanged(facts);
-    }
-}
-
 void RelayController::ArmSecondTick(const LocalDateTime& now)
 {
     secondTimer_->start(SecondTickDelayMs(now));
@@ -471,6 +539,7 @@ void RelayController::SecondTimerFired()
 
     std::vector<SwitchEvent> events;
     SecondTick(model_, clock_, random_, &events);
+    HandOver();
     NoteRelays(QStringLiteral("timer"), &events);
     emit SecondTicked();
     server_->RemoteCloseStep();

@@ -5,7 +5,9 @@
 // runs it alone.
 //
 // Threads: everything here runs on the thread that created the controller (the program's main
-// thread), the ticks included.
+// thread), the second tick included; only the exchange with the board runs on the bus thread
+// (BusThread), which takes the relay byte through one atomic hand-over and reports back through
+// signals emitted on this thread.
 #pragma once
 
 #include <QObject>
@@ -16,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "adapter/busworker.h"
 #include "adapter/exchange.h"
 #include "adapter/i2c.h"
 #include "core/errorreport.h"
@@ -130,8 +133,7 @@ public:
     int ShownProgram(int relay) const;
     int ShownWindow(int relay) const;
 
-    // The 20 ms exchange tick and the second tick; the timers call them, tests may too.
-    void ExchangeTimerFired();
+    // The second tick; its timer calls it, tests may too.
     void SecondTimerFired();
 
     const Clock& clock() const { return clock_; }
@@ -139,7 +141,11 @@ public:
     Model& model() { return model_; }
     const AdapterState& adapter() const { return adapter_; }
     AdapterState& adapter() { return adapter_; }
-    I2cBus& bus() { return bus_; }
+    // The exchange runs on the bus thread; the controller hands it the relay byte.
+    BusThread& bus() { return *bus_; }
+    const BusStatus& busStatus() const { return busStatus_; }
+    // Whether both inputs have read stable since the last START.
+    bool inputsStable() const { return inputsStable_; }
     RemoteSettings& remote() { return remote_; }
     RemoteServer& server() { return *server_; }
     const std::string& configFileName() const { return configFileName_; }
@@ -149,7 +155,6 @@ public:
     bool remoteOn() const { return remoteOn_; }
     BusFacts busFacts() const;
     bool portControlsLocked() const { return portLocked_; }
-    QTimer* exchangeTimer() const { return exchangeTimer_; }
     QTimer* secondTimer() const { return secondTimer_; }
 
 signals:
@@ -177,6 +182,12 @@ private:
     void SaveConfiguration();
     void SaveSettingsFile();
     void OpenAdapterStep();
+    // Applies the input logic and hands the relay byte to the bus thread for its next write.
+    void HandOver();
+    void OnBusStatus(const tavoxa::BusStatus& status);
+    void OnRawInputs(uint8_t bits);
+    void OnInputs(bool k1Closed, bool k2Closed);
+    void EmitBusFacts();
     void LockPortControls(bool locked);
     void ArmSecondTick(const LocalDateTime& now);
     // Logs every relay whose state differs from the state last logged, with `cause`.
@@ -196,7 +207,12 @@ private:
     ErrorReport& report_;
     Model model_;
     AdapterState adapter_;
-    I2cBus bus_;
+    std::unique_ptr<BusThread> bus_;
+    BusStatus busStatus_;
+    bool openRequested_ = false;
+    bool inputsStable_ = false;
+    uint8_t rawInputs_ = 0;   // bits 7 and 6 as last read
+    uint8_t handedOver_ = 0;  // relay bits last handed to the bus thread
     StorageState storage_;
     RemoteSettings remote_;
     std::unique_ptr<RemoteServer> server_;
@@ -215,7 +231,6 @@ private:
     bool factsLogged_ = false;
     // The clock second of the last second tick, so a timer firing early ticks no second twice.
     int64_t lastTickSecond_ = std::numeric_limits<int64_t>::min();
-    QTimer* exchangeTimer_ = nullptr;
     QTimer* secondTimer_ = nullptr;
 };
 

@@ -56,12 +56,14 @@ BoardWindow::BoardWindow(SimulatedBoard& board, QWidget* parent) : QWidget(paren
     connect(chip_, qOverload<int>(&QComboBox::activated), this,
             [this](int item) { board_.SetChipAddress(item == 0 ? 0x20 : 0x38); });
 
-    board_.OnPinsChanged = [this] { ShowPins(); };
+    // The pins change on the bus thread; the lamps are shown on the window's.
+    board_.SetOnPinsChanged(
+        [this] { QMetaObject::invokeMethod(this, [this] { ShowPins(); }, Qt::QueuedConnection); });
     ShowPins();
     setFixedSize(sizeHint());
 }
 
-BoardWindow::~BoardWindow() { board_.OnPinsChanged = nullptr; }
+BoardWindow::~BoardWindow() { board_.SetOnPinsChanged(nullptr); }
 
 void BoardWindow::ShowPins()
 {

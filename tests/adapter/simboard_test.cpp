@@ -217,7 +217,7 @@ TEST(SimulatedBoard, ClosedPortReadsCtsHighAndMovesNothing)
 {
     SimulatedBoard board;
     int changes = 0;
-    board.OnPinsChanged = [&changes]() { ++changes; };
+    board.SetOnPinsChanged([&changes]() { ++changes; });
     NoBusDelay delay;
     I2cBus bus(board, delay);
     board.ComOpen(1);
