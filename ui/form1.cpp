@@ -178,7 +178,8 @@ TForm1::TForm1(SerialLines& lines, const Clock& clock, RandomSource& random, Bus
     BuildWindow();
     BuildFileDialogs();
     server_ = std::make_unique<RemoteServer>(remote_, model_);
-    connect(server_.get(), &RemoteServer::LampChanged, this, [this](bool green) { ShowRemoteLamp(green); });
+    connect(server_.get(), &RemoteServer::ClientConnectedLastChanged, this,
+            [this](bool green) { ShowRemoteLamp(green); });
     ConnectHandlers();
 
     // Both ticks run from creation on; they fire once the event loop runs.
