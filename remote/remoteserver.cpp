@@ -3,6 +3,7 @@
 #include <QPointer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <chrono>
 
 namespace tavoxa {
 
