@@ -58,8 +58,13 @@ RelayController::RelayController(SerialLines& lines, const Clock& clock, RandomS
 {
     qRegisterMetaType<tavoxa::BusFacts>();
     server_ = std::make_unique<RemoteServer>(remote_, model_);
-    connect(server_.get(), &RemoteServer::LampChanged, this, &RelayController::ClientConnectedChanged);
-    connect(server_.get(), &RemoteServer::RelayBitsChanged, this, [this] { NoteRelays(QStringLiteral("remote")); });
+    connect(server_.get(), &RemoteServer::ClientConnectedLastChanged, this, &RelayController::ClientConnectedChanged);
+    connect(server_.get(), &RemoteServer::RelayBitsChanged, this, [this](const QString& peer) {
+        HandOver();
+        NoteRelays(QString::fromStdString(CauseText(RemoteCause(peer.toStdString()))));
+    });
+    connect(server_.get(), &RemoteServer::LoginFailed, this,
+            [this](const QString& peer) { log_.Write(QStringLiteral("remote login refused from %1").arg(peer)); });
 
     // The worker's signals are emitted on this thread.
     BusWorker* worker = &bus_->Worker();
@@ -342,7 +347,9 @@ bool RelayController::SetRemote(bool on)
             log_.Write(QStringLiteral("remote server closed"));
         return true;
     }
-    log_.Write(QStringLiteral("remote server cannot listen on port %1").arg(RemotePortNumber(remote_.RemotePort)));
+    log_.Write(QStringLiteral("remote server cannot listen on port %1: %2")
+                   .arg(RemotePortNumber(remote_.RemotePort))
+                   .arg(server_->LastError()));
     server_->RemoteSwitched(false);
     if (unattended_) {
         // Nobody can switch it on again: keep the user's choice and try again.

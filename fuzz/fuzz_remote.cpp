@@ -1,14 +1,17 @@
 // Fuzzes the remote message handler with arbitrary byte sequences across several connections.
 //
-// The input is a script: connect, disconnect, messages of arbitrary bytes (or of texts the
-// protocol knows) from one of four connections, Remote switched off and on, second ticks that
-// close a server whose close is due, and exchange ticks that set the input bits. Alongside the
-// handler this file keeps its own record of which connection has sent the right password, and
-// asserts after every message:
+// The input is a script: connect, disconnect, reads of arbitrary bytes (or of texts the
+// protocol knows, with and without line ends) from one of four connections, Remote switched
+// off and on, second ticks that close a server whose close is due, and exchange ticks that set
+// the input bits. Every read is cut into messages as the server cuts it. Alongside the handler
+// this file keeps its own record of which connection has sent the right password, and asserts:
+//  - a read without CR or LF from a connection that never sent one is one message, unchanged;
+//    otherwise no message is empty, holds a CR or LF, or is longer than kMaxMessageBytes;
 //  - a message from a connection that has not itself logged in never changes RelayBits;
 //  - the replies and state changes follow the conversation rules (refusing after switch-off,
-//    "repeat" answered with RelayBits, "Pa..." answered "legal" or "nolegal" only, nothing else
-//    answered), and a switching command stores the low 8 bits of TextToInt of the message.
+//    "repeat" answered with RelayBits, "Pa..." answered "legal" or "nolegal" only, no login
+//    with an empty password or while the close is due, nothing else answered), and a
+//    switching command stores the low 8 bits of TextToInt of the message.
 // A violated property prints the step and aborts.
 #include <algorithm>
 #include <array>
@@ -18,6 +21,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/model.h"
 #include "engine/texttoint.h"
@@ -80,24 +84,32 @@ std::string PickMessage(Script& s, const World& w)
 {
     const uint8_t kind = s.Byte();
     switch (kind % 16) {
-    case 0:
-        return "repeat";
-    case 1:
-        return "Pass:" + w.remote.RemotePassword;
-    case 2:
-        return "Pass:" + w.remote.RemotePassword + "\r\n";
-    case 3:
-        return "Pa";
-    case 4:
-        return "pass:" + w.remote.RemotePassword;
-    case 5:
-        return "repeatrepeat";
-    case 6: {
-        static const char* const kNumbers[] = {"5", "5\r\n", "256", "-1", "$FF", "0x3f", "  +63", "-12a", "x"};
-        return kNumbers[s.Byte() % (sizeof kNumbers / sizeof kNumbers[0])];
-    }
-    default:
-        return s.Bytes(s.Byte() % 40);
+        case 0:
+            return "repeat";
+        case 1:
+            return "Pass:" + w.remote.RemotePassword;
+        case 2:
+            return "Pass:" + w.remote.RemotePassword + "\r\n";
+        case 3:
+            return "Pa";
+        case 4:
+            return "pass:" + w.remote.RemotePassword;
+        case 5:
+            return "repeatrepeat";
+        case 6: {
+            static const char* const kNumbers[] = {"5",    "5\r\n", "256",  "-1", "$FF",
+                                                   "0x3f", "  +63", "-12a", "x"};
+            return kNumbers[s.Byte() % (sizeof kNumbers / sizeof kNumbers[0])];
+        }
+        case 7: {  // lines, in pieces and several to a read
+            static const char* const kPieces[] = {"repe", "at\n", "\r\n", "\n", "5\n3\n",
+                                                  "Pa",   "ss:",  "\r",   "7"};
+            return kPieces[s.Byte() % (sizeof kPieces / sizeof kPieces[0])];
+        }
+        case 8:
+            return "Pass:" + w.remote.RemotePassword + "\n5\nrepeat\n";
+        default:
+            return s.Bytes(s.Byte() % 40);
     }
 }
 
@@ -106,8 +118,9 @@ void CheckMessage(World& w, int step, int k, const std::string& text)
     Client& client = w.clients[static_cast<size_t>(k)];
     const int32_t stateBefore = w.remote.RemoteState;
     const uint8_t bitsBefore = w.model.RelayBits;
+    tavoxa::RemoteLogin login = tavoxa::RemoteLogin::None;
     const std::optional<std::string> reply =
-        tavoxa::RemoteClientRead(w.remote, w.model, client.record, text);
+        tavoxa::RemoteClientRead(w.remote, w.model, client.record, text, &login);
     const int32_t state = w.remote.RemoteState;
     const bool changed = w.model.RelayBits != bitsBefore;
 
@@ -115,6 +128,12 @@ void CheckMessage(World& w, int step, int k, const std::string& text)
         Fail(step, "RemoteState left the range 0..4", text);
     if (changed && !client.sentPassword)
         Fail(step, "a connection that has not logged in changed RelayBits", text);
+
+    const bool isLogin = stateBefore != tavoxa::Refusing && stateBefore != tavoxa::ClosePending &&
+                         text.size() >= 2 && text.compare(0, 2, "Pa") == 0;
+    if ((login != tavoxa::RemoteLogin::None) != isLogin ||
+        (login == tavoxa::RemoteLogin::Accepted) != (reply == std::string(tavoxa::kLoginAccepted)))
+        Fail(step, "the login outcome does not match the message and its answer", text);
 
     if (stateBefore == tavoxa::Refusing) {
         if (reply || state != tavoxa::Refusing || changed)
@@ -132,7 +151,8 @@ void CheckMessage(World& w, int step, int k, const std::string& text)
         return;
     }
     if (text.size() >= 2 && text.compare(0, 2, "Pa") == 0) {
-        const bool right = text == std::string(tavoxa::kLoginKeyword) + w.remote.RemotePassword;
+        const bool right = !w.remote.RemotePassword.empty() && stateBefore != tavoxa::CloseDue &&
+                           text == std::string(tavoxa::kLoginKeyword) + w.remote.RemotePassword;
         if (changed)
             Fail(step, "a login attempt changed RelayBits", text);
         if (right && (reply != std::string(tavoxa::kLoginAccepted) || state != tavoxa::LoggedIn))
@@ -145,9 +165,26 @@ void CheckMessage(World& w, int step, int k, const std::string& text)
     }
     if (reply || state != stateBefore)
         Fail(step, "a switching command was answered or changed the state", text);
-    if (changed && (stateBefore != tavoxa::LoggedIn ||
-                    w.model.RelayBits != static_cast<uint8_t>(static_cast<uint32_t>(tavoxa::TextToInt(text)))))
+    if (changed &&
+        (stateBefore != tavoxa::LoggedIn ||
+         w.model.RelayBits != static_cast<uint8_t>(static_cast<uint32_t>(tavoxa::TextToInt(text)))))
         Fail(step, "a switching command stored something other than the low 8 bits of its number", text);
+}
+
+// One read of connection `k`, cut into messages as the server cuts it.
+void CheckRead(World& w, int step, int k, const std::string& bytes)
+{
+    tavoxa::RemoteConnection& record = w.clients[static_cast<size_t>(k)].record;
+    const bool bare = !record.LineEnded && bytes.find_first_of("\r\n") == std::string::npos;
+    const std::vector<std::string> messages = tavoxa::RemoteSplitMessages(record, bytes);
+    if (bare && messages != (bytes.empty() ? std::vector<std::string>{} : std::vector<std::string>{bytes}))
+        Fail(step, "a read without line ends was not handled as one message", bytes);
+    for (const std::string& message : messages) {
+        if (!bare && (message.empty() || message.find_first_of("\r\n") != std::string::npos ||
+                      static_cast<int64_t>(message.size()) > tavoxa::kMaxMessageBytes))
+            Fail(step, "a line-ended read gave an empty message or one with a line end", message);
+        CheckMessage(w, step, k, message);
+    }
 }
 
 }  // namespace
@@ -164,53 +201,56 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const int k = (op >> 4) % kConnections;
         Client& client = w.clients[static_cast<size_t>(k)];
         switch (op % 12) {
-        case 0:  // a client connects
-            if (w.serverOpen && !client.connected) {
-                client = Client();
-                client.connected = true;
-                if (tavoxa::RemoteClientConnect(w.remote) != tavoxa::kGreeting || !w.remote.LampGreen)
-                    Fail(step, "a new client was not greeted with the lamp green", "");
-            }
-            break;
-        case 1:  // a client disconnects; a failed connection may report its end twice
-            if (client.connected) {
-                const int32_t before = w.remote.RemoteState;
-                tavoxa::RemoteClientDisconnect(w.remote, client.record);
-                const int32_t after = w.remote.RemoteState;
-                if (w.remote.LampGreen || after != (before == tavoxa::Refusing ? tavoxa::CloseDue : before))
-                    Fail(step, "a disconnect did not turn the lamp red or moved the state wrongly", "");
-                if (op & 0x40) {
-                    tavoxa::RemoteClientDisconnect(w.remote, client.record);
-                    if (w.remote.RemoteState != after)
-                        Fail(step, "a second disconnect of the same connection changed the state", "");
+            case 0:  // a client connects
+                if (w.serverOpen && !client.connected) {
+                    client = Client();
+                    client.connected = true;
+                    if (tavoxa::RemoteClientConnect(w.remote) != tavoxa::kGreeting ||
+                        !w.remote.ClientConnectedLast)
+                        Fail(step, "a new client was not greeted with ClientConnectedLast set", "");
                 }
-                client.connected = false;
+                break;
+            case 1:  // a client disconnects; a failed connection may report its end twice
+                if (client.connected) {
+                    const int32_t before = w.remote.RemoteState;
+                    tavoxa::RemoteClientDisconnect(w.remote, client.record);
+                    const int32_t after = w.remote.RemoteState;
+                    if (w.remote.ClientConnectedLast ||
+                        after != (before == tavoxa::Refusing ? tavoxa::CloseDue : before))
+                        Fail(step,
+                             "a disconnect did not clear ClientConnectedLast or moved the state wrongly", "");
+                    if (op & 0x40) {
+                        tavoxa::RemoteClientDisconnect(w.remote, client.record);
+                        if (w.remote.RemoteState != after)
+                            Fail(step, "a second disconnect of the same connection changed the state", "");
+                    }
+                    client.connected = false;
+                }
+                break;
+            case 2:  // Remote switched off
+                if (w.serverOpen && tavoxa::RemoteSwitchOffClosesNow(w.remote))
+                    w.CloseServer();
+                break;
+            case 3:  // Remote switched on again
+                w.serverOpen = true;
+                break;
+            case 4:  // second tick
+                if (tavoxa::RemoteCloseIsDue(w.remote)) {
+                    w.CloseServer();
+                    tavoxa::RemoteCloseDone(w.remote);
+                    if (w.remote.RemoteState != tavoxa::Idle)
+                        Fail(step, "the close did not return the state to Idle", "");
+                }
+                break;
+            case 5:  // exchange tick: the input bits come from the adapter
+                w.model.RelayBits = static_cast<uint8_t>((w.model.RelayBits & 0x3F) | (s.Byte() & 0xC0));
+                break;
+            default: {  // a message
+                const std::string text = PickMessage(s, w);
+                if (client.connected)
+                    CheckRead(w, step, k, text);
+                break;
             }
-            break;
-        case 2:  // Remote switched off
-            if (w.serverOpen && tavoxa::RemoteSwitchOffClosesNow(w.remote))
-                w.CloseServer();
-            break;
-        case 3:  // Remote switched on again
-            w.serverOpen = true;
-            break;
-        case 4:  // second tick
-            if (tavoxa::RemoteCloseIsDue(w.remote)) {
-                w.CloseServer();
-                tavoxa::RemoteCloseDone(w.remote);
-                if (w.remote.RemoteState != tavoxa::Idle)
-                    Fail(step, "the close did not return the state to Idle", "");
-            }
-            break;
-        case 5:  // exchange tick: the input bits come from the adapter
-            w.model.RelayBits = static_cast<uint8_t>((w.model.RelayBits & 0x3F) | (s.Byte() & 0xC0));
-            break;
-        default: {  // a message
-            const std::string text = PickMessage(s, w);
-            if (client.connected)
-                CheckMessage(w, step, k, text);
-            break;
-        }
         }
     }
     return 0;

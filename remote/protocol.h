@@ -5,10 +5,13 @@
 // a network, and the server itself only moves bytes.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "engine/model.h"
 
@@ -19,7 +22,7 @@ enum RemoteStateCode : int32_t {
     ClosePending = 1,  // Remote switched off while a client was connected: refuse the next message
     Refusing = 2,      // "nolegal" sent after the switch-off: ignore everything until a disconnect
     LoggedIn = 3,      // a correct password has arrived
-    CloseDue = 4,      // refused client left: the next second tick closes the server
+    CloseDue = 4,      // refused client left: the next second tick closes the server; no login
 };
 
 // The texts the server sends.
@@ -31,12 +34,20 @@ inline constexpr std::string_view kLoginKeyword = "Pass:";
 
 constexpr int32_t kDefaultRemotePort = 26535;
 
+// A read delivers at most this much; a line pieced together from several reads is dropped
+// once it grows past it, so no client can make the server hold more per connection.
+constexpr int64_t kMaxMessageBytes = 64 * 1024;
+
 // Remote access state and settings. Texts are kept as the bytes typed or stored in swcf.ini.
 struct RemoteSettings {
     int32_t RemoteState = Idle;  // a RemoteStateCode; one for the whole server
     std::string RemotePassword;
     std::string RemotePort;  // as typed; read as a number only when the server opens
-    bool LampGreen = false;  // connection lamp Label58: green on any connect, red on any disconnect
+    // Set by any client connecting, cleared by any client disconnecting, whichever happened
+    // last: not a count of clients (one leaving clears it while others stay). Switching Remote
+    // off while it is set makes the close pending; while it is clear the server closes at once.
+    // The connection lamp Label58 shows it.
+    bool ClientConnectedLast = false;
 };
 
 // What the server knows about one client connection.
@@ -46,21 +57,51 @@ struct RemoteConnection {
     bool LoggedIn = false;
     // Disconnect handling has run (a reset connection reports an error and then may close too).
     bool Gone = false;
+    // The connection has sent a CR or LF. From then on its bytes are cut into lines, and its
+    // answers end with "\n". A client that never sends a line end is served as it always was:
+    // one read, one message.
+    bool LineEnded = false;
+    // What followed the last line end: the start of a line whose end has not arrived yet.
+    std::string Partial;
+    // The line under way grew past kMaxMessageBytes: its bytes are dropped up to its line end.
+    bool DroppingLine = false;
 };
 
-// Port number of a port text: TextToInt, low 16 bits (port 0 lets the system choose).
+// What a message did as a login attempt, for the slow-down of guessing and the failure report.
+enum class RemoteLogin { None, Accepted, Failed };
+
+// Port number of a port text: TextToInt, low 16 bits (port 0 lets the system choose). No text,
+// or blanks only, is the default port.
 uint16_t RemotePortNumber(std::string_view portText);
 
-// A client was accepted: lamp green. Returns the greeting to send to it.
+// A client was accepted: ClientConnectedLast set. Returns the greeting to send to it.
 std::string_view RemoteClientConnect(RemoteSettings& remote);
 
-// One message (whatever one read delivered) from `connection`. Returns the reply to send to that
-// connection, if any. A switching command replaces all of `model.RelayBits`.
-std::optional<std::string> RemoteClientRead(RemoteSettings& remote, Model& model,
-                                            RemoteConnection& connection, std::string_view text);
+// Cuts one read of `connection` into the messages to handle, in order. Bytes without CR or LF
+// from a connection that never sent one are one message, as they are. Otherwise every CR and
+// LF ends a line, each non-empty line is a message, and the rest after the last line end is
+// kept in `connection` until its line end arrives.
+std::vector<std::string> RemoteSplitMessages(RemoteConnection& connection, std::string_view bytes);
 
-// A connection closed or failed: lamp red; a refused client leaving makes the close due.
-// Runs at most once per connection.
+// An answer as it goes to `connection`: ended with "\n" once the connection uses line ends.
+std::string RemoteAnswerBytes(const RemoteConnection& connection, std::string_view answer);
+
+// Anything starting "Pa" is a login attempt, so a mistyped password never switches relays.
+inline bool RemoteIsLoginAttempt(std::string_view message)
+{
+    return message.substr(0, 2) == "Pa";
+}
+
+// One message from `connection`. Returns the reply to send to that connection, if any. A
+// switching command replaces all of `model.RelayBits`. An empty password never logs in, and
+// nothing logs in while the close is due. `login`, when given, receives what the message did
+// as a login attempt.
+std::optional<std::string> RemoteClientRead(RemoteSettings& remote, Model& model,
+                                            RemoteConnection& connection, std::string_view text,
+                                            RemoteLogin* login = nullptr);
+
+// A connection closed or failed: ClientConnectedLast cleared; a refused client leaving makes
+// the close due. Runs at most once per connection.
 void RemoteClientDisconnect(RemoteSettings& remote, RemoteConnection& connection);
 
 // Whether the second tick must close the server now. The caller closes it and then calls
@@ -74,8 +115,39 @@ inline void RemoteCloseDone(RemoteSettings& remote)
     remote.RemoteState = Idle;
 }
 
-// Remote switched off: with the lamp green the server stays open and the next message is
-// refused (returns false); with the lamp red the caller closes the server at once (returns true).
+// Remote switched off: with ClientConnectedLast set the server stays open and the next message
+// is refused (returns false); otherwise the caller closes the server at once (returns true).
 bool RemoteSwitchOffClosesNow(RemoteSettings& remote);
+
+// Failed logins a peer address may make before its attempts are slowed down.
+constexpr int32_t kFreeLoginFailures = 3;
+// The wait after the last of those failures, doubled with each further one up to the longest.
+constexpr int64_t kFirstLoginDelayMs = 1000;
+constexpr int64_t kLongestLoginDelayMs = 30000;
+// Peer addresses remembered at most; past it, those whose wait has run out are forgotten.
+constexpr size_t kMaxThrottledPeers = 4096;
+
+// Slows down password guessing per peer address: after kFreeLoginFailures failed logins, a
+// login attempt from that address is answered no sooner than the wait after its last failure.
+// A successful login forgets the address. Times are milliseconds of a monotonic clock that
+// starts at 0.
+class RemoteLoginThrottle {
+public:
+    // The earliest time a login attempt from `peer` may be answered (at once when not later
+    // than now).
+    int64_t AnswerDueMs(const std::string& peer) const;
+    void Failed(const std::string& peer, int64_t nowMs);
+    void Succeeded(const std::string& peer) { peers_.erase(peer); }
+    size_t PeerCount() const { return peers_.size(); }
+
+private:
+    struct Record {
+        int32_t failures = 0;
+        int64_t lastFailureMs = 0;
+    };
+    static int64_t DueMs(const Record& record);
+
+    std::unordered_map<std::string, Record> peers_;
+};
 
 }  // namespace tavoxa

@@ -52,7 +52,7 @@ protected:
         ServerTest::SetUp();
         owner = std::make_unique<TestClient>(port);
         ASSERT_TRUE(owner->Greeted());
-        owner->Send("Pass:");
+        owner->Send("Pass:pw");
         ASSERT_EQ(owner->Receive(5), "legal");
         model.RelayBits = 0x15;
     }
@@ -98,7 +98,7 @@ TEST_F(BadInputTest, MegabyteWithoutANumberFromALoggedInClientSwitchesNothing)
 {
     TestClient client(port);
     ASSERT_TRUE(client.Greeted());
-    client.Send("Pass:");
+    client.Send("Pass:pw");
     ASSERT_EQ(client.Receive(5), "legal");
     SendAllAndLeave(client, QByteArray(1024 * 1024, 'r'));
     ExpectUntouched();
@@ -127,6 +127,7 @@ TEST_F(BadInputTest, EndlessStreamKeepsMemoryBounded)
 
 TEST_F(BadInputTest, BinaryBytesSwitchOnlyForTheOwnerAndOnlyWithADigitFirst)
 {
+    // Every byte value, CR and LF among them: the connections use line ends from then on.
     QByteArray all(256, '\0');
     for (int i = 0; i < 256; ++i)
         all[i] = static_cast<char>(i);
@@ -138,15 +139,20 @@ TEST_F(BadInputTest, BinaryBytesSwitchOnlyForTheOwnerAndOnlyWithADigitFirst)
     TestClient stranger(port);
     ASSERT_TRUE(stranger.Greeted());
     stranger.SendHandled(server, all.toStdString());
-    stranger.SendHandled(server, noise.toStdString());
+    stranger.SendHandled(server, noise.toStdString() + "\n7\n");
     EXPECT_EQ(model.RelayBits, 0x15);
 
-    owner->SendHandled(server, all.toStdString());  // starts with byte 0: no number
+    TestClient client(port);
+    ASSERT_TRUE(client.Greeted());
+    client.Send("Pass:pw");
+    ASSERT_EQ(client.Receive(5), "legal");
+    client.SendHandled(server, all.toStdString() + "\n");  // no line of it starts with a digit
     EXPECT_EQ(model.RelayBits, 0x15);
-    owner->SendHandled(server, std::string("7\0\xff\x80", 4));
+    client.SendHandled(server, std::string("7\0\xff\x80\n", 5));
     EXPECT_EQ(model.RelayBits, 7);
     model.RelayBits = 0x15;
-    EXPECT_EQ(stranger.Repeat(), "21");
+    stranger.Send("repeat\n");
+    EXPECT_EQ(stranger.Receive(3), "21\n");
     ExpectUntouched();
 }
 
@@ -210,7 +216,7 @@ TEST_F(BadInputTest, SilentClientDoesNotHoldUpTheOthers)
     for (int i = 0; i < 3; ++i) {
         TestClient other(port);
         ASSERT_TRUE(other.Greeted());
-        other.Send("Pass:");
+        other.Send("Pass:pw");
         ASSERT_EQ(other.Receive(5), "legal");
         other.SendHandled(server, std::to_string(i + 40));
         EXPECT_EQ(other.Repeat(), std::to_string(i + 40));

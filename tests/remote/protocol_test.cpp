@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tavoxa {
 namespace {
@@ -26,18 +27,18 @@ protected:
     }
 
     Model model;
-    RemoteSettings remote;
+    RemoteSettings remote{Idle, "pw", "", false};
 };
 
-TEST_F(ProtocolTest, GreetingTurnsLampGreenAndDisconnectTurnsItRed)
+TEST_F(ProtocolTest, ConnectSetsClientConnectedLastAndAnyDisconnectClearsIt)
 {
     EXPECT_EQ(RemoteClientConnect(remote), "connect");
-    EXPECT_TRUE(remote.LampGreen);
+    EXPECT_TRUE(remote.ClientConnectedLast);
     RemoteConnection a, b;
     RemoteClientConnect(remote);
     // One flag for all connections: the first disconnect turns it red although b stays.
     RemoteClientDisconnect(remote, a);
-    EXPECT_FALSE(remote.LampGreen);
+    EXPECT_FALSE(remote.ClientConnectedLast);
     EXPECT_EQ(remote.RemoteState, Idle);
 }
 
@@ -76,11 +77,16 @@ TEST_F(ProtocolTest, LoginComparesTheWholeTextByteForByte)
     EXPECT_TRUE(c.LoggedIn);
 }
 
-TEST_F(ProtocolTest, EmptyPasswordLogsInWithTheBareKeyword)
+TEST_F(ProtocolTest, EmptyPasswordNeverLogsIn)
 {
+    remote.RemotePassword.clear();
     RemoteConnection c;
-    EXPECT_EQ(Read(c, "Pass:"), Reply("legal"));
-    EXPECT_EQ(remote.RemoteState, LoggedIn);
+    RemoteLogin login = RemoteLogin::None;
+    EXPECT_EQ(RemoteClientRead(remote, model, c, "Pass:", &login), Reply("nolegal"));
+    EXPECT_EQ(login, RemoteLogin::Failed);
+    EXPECT_EQ(Read(c, "Pa"), Reply("nolegal"));
+    EXPECT_EQ(remote.RemoteState, Idle);
+    EXPECT_FALSE(c.LoggedIn);
 }
 
 TEST_F(ProtocolTest, AnythingStartingPaIsAFailedLoginNeverASwitch)
@@ -133,7 +139,7 @@ TEST_F(ProtocolTest, OnlyAConnectionThatLoggedInItselfMaySwitch)
     EXPECT_EQ(model.RelayBits, 1);
     // The stranger still reads the state and can log in itself.
     EXPECT_EQ(Read(stranger, "repeat"), Reply("1"));
-    EXPECT_EQ(Read(stranger, "Pass:"), Reply("legal"));
+    EXPECT_EQ(Read(stranger, "Pass:pw"), Reply("legal"));
     EXPECT_EQ(Read(stranger, "63"), Reply());
     EXPECT_EQ(model.RelayBits, 63);
     EXPECT_EQ(Read(owner, "2"), Reply());
@@ -172,7 +178,7 @@ TEST_F(ProtocolTest, SwitchOffWithAClientConnectedRunsTheDeferredShutDown)
 
     RemoteClientDisconnect(remote, a);
     EXPECT_EQ(remote.RemoteState, CloseDue);
-    EXPECT_FALSE(remote.LampGreen);
+    EXPECT_FALSE(remote.ClientConnectedLast);
     EXPECT_TRUE(RemoteCloseIsDue(remote));
     RemoteCloseDone(remote);
     EXPECT_EQ(remote.RemoteState, Idle);
@@ -197,16 +203,19 @@ TEST_F(ProtocolTest, DisconnectOutsideRefusingKeepsTheStateAndCountsOnce)
     EXPECT_EQ(remote.RemoteState, LoggedIn);
 }
 
-TEST_F(ProtocolTest, LoginWhileTheCloseIsDueCancelsIt)
+TEST_F(ProtocolTest, NoLoginWhileTheCloseIsDue)
 {
     remote.RemoteState = CloseDue;
     RemoteConnection c;
-    EXPECT_EQ(Read(c, "Pass:"), Reply("legal"));
-    EXPECT_EQ(remote.RemoteState, LoggedIn);
-    EXPECT_FALSE(RemoteCloseIsDue(remote));
+    RemoteLogin login = RemoteLogin::None;
+    EXPECT_EQ(RemoteClientRead(remote, model, c, "Pass:pw", &login), Reply("nolegal"));
+    EXPECT_EQ(login, RemoteLogin::Failed);
+    EXPECT_EQ(remote.RemoteState, CloseDue);
+    EXPECT_FALSE(c.LoggedIn);
+    EXPECT_TRUE(RemoteCloseIsDue(remote));
 }
 
-TEST_F(ProtocolTest, SwitchOffWithLampRedClosesAtOnceAndKeepsTheState)
+TEST_F(ProtocolTest, SwitchOffAfterAClientLeftClosesAtOnceAndKeepsTheState)
 {
     remote.RemoteState = LoggedIn;
     EXPECT_TRUE(RemoteSwitchOffClosesNow(remote));
@@ -218,9 +227,82 @@ TEST(RemotePortNumber, TakesLeadingDigitsAndTheLow16Bits)
     EXPECT_EQ(RemotePortNumber("26535"), 26535);
     EXPECT_EQ(RemotePortNumber("26535x"), 26535);
     EXPECT_EQ(RemotePortNumber("65537"), 1);
-    EXPECT_EQ(RemotePortNumber(""), 0);
+    EXPECT_EQ(RemotePortNumber("0"), 0);
     EXPECT_EQ(RemotePortNumber("abc"), 0);
+    // No port text is the default port, not one the system picks.
+    EXPECT_EQ(RemotePortNumber(""), 26535);
+    EXPECT_EQ(RemotePortNumber("  \t"), 26535);
     EXPECT_EQ(RemotePortNumber("-1"), 65535);
+}
+
+TEST(RemoteSplitMessages, CutsLinesOnceTheConnectionUsesLineEnds)
+{
+    using Lines = std::vector<std::string>;
+    const std::string full(static_cast<size_t>(kMaxMessageBytes), '7');
+    struct Case {
+        const char* name;
+        std::vector<std::string> reads;
+        std::vector<Lines> messages;  // per read
+    };
+    const Case cases[] = {
+        {"bare messages as they are", {"repeat", "12 3", "repe"}, {{"repeat"}, {"12 3"}, {"repe"}}},
+        {"CRLF", {"Pass:pw\r\n"}, {{"Pass:pw"}}},
+        {"two commands in one read", {"5\n3\n"}, {{"5", "3"}}},
+        {"empty lines and a CR alone", {"a\r\r\nb\n\n"}, {{"a", "b"}}},
+        {"a piece is never a message", {"\n", "repe", "at\n"}, {{}, {}, {"repeat"}}},
+        {"a line end split", {"5\r", "\n6", "\r\n"}, {{"5"}, {}, {"6"}}},
+        {"bare after line ends waits", {"1\n", "2", "3"}, {{"1"}, {}, {}}},
+        {"the longest line", {"\n", full, "\n"}, {{}, {}, {full}}},
+        {"an over-long line is dropped", {"\n", full, "8", "9\n5\n"}, {{}, {}, {}, {"5"}}},
+    };
+    for (const Case& k : cases) {
+        RemoteConnection c;
+        for (size_t i = 0; i < k.reads.size(); ++i)
+            EXPECT_EQ(RemoteSplitMessages(c, k.reads[i]), k.messages[i]) << k.name << ", read " << i;
+    }
+}
+
+TEST(RemoteAnswerBytes, LineEndOnlyAfterTheClientSentOne)
+{
+    RemoteConnection c;
+    RemoteSplitMessages(c, "repeat");
+    EXPECT_EQ(RemoteAnswerBytes(c, "21"), "21");
+    RemoteSplitMessages(c, "repeat\r\n");
+    EXPECT_EQ(RemoteAnswerBytes(c, "21"), "21\n");
+}
+
+TEST(RemoteLoginThrottle, ThreeFreeFailuresThenDoublingWaitsUntilASuccess)
+{
+    RemoteLoginThrottle throttle;
+    const std::string peer = "192.0.2.1";
+    int64_t now = 5000;
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_LE(throttle.AnswerDueMs(peer), now) << i;
+        throttle.Failed(peer, now += 10);
+    }
+    int64_t wait = 1000;
+    for (int i = 0; i < 8; ++i, wait = std::min<int64_t>(wait * 2, 30000)) {
+        EXPECT_EQ(throttle.AnswerDueMs(peer), now + wait) << i;
+        throttle.Failed(peer, now += wait);
+    }
+    EXPECT_EQ(throttle.AnswerDueMs(peer), now + 30000);
+    EXPECT_LE(throttle.AnswerDueMs("192.0.2.2"), now);  // another address is not slowed
+    throttle.Succeeded(peer);
+    throttle.Failed(peer, now);
+    EXPECT_LE(throttle.AnswerDueMs(peer), now);
+}
+
+TEST(RemoteLoginThrottle, ForgetsAddressesWhoseWaitRanOutWhenFull)
+{
+    RemoteLoginThrottle throttle;
+    for (size_t i = 0; i < kMaxThrottledPeers; ++i)
+        throttle.Failed("peer" + std::to_string(i), 0);
+    throttle.Failed("peer0", 1);
+    throttle.Failed("peer0", 1);  // a third failure: slowed down, so kept
+    EXPECT_EQ(throttle.PeerCount(), kMaxThrottledPeers);
+    throttle.Failed("new", 2);
+    EXPECT_EQ(throttle.PeerCount(), 2u);
+    EXPECT_EQ(throttle.AnswerDueMs("peer0"), 1001);
 }
 
 }  // namespace

@@ -91,6 +91,7 @@ class ServerTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        remote.RemotePassword = "pw";
         server.SetListenAddress(QHostAddress::LocalHost);
         ASSERT_TRUE(server.Open(0));
         port = server.BoundPort();

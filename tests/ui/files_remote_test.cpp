@@ -235,7 +235,7 @@ TEST_F(Form1Files, RemoteFromTheSettingsFileOpensTheServerAndLightsTheLamp)
     client.connectToHost(QHostAddress::LocalHost, form->server().BoundPort());
     ASSERT_TRUE(WaitFor([&] { return client.bytesAvailable() >= 7; }));
     EXPECT_EQ(client.readAll(), "connect");
-    EXPECT_TRUE(form->server().LampGreen());
+    EXPECT_TRUE(form->server().ClientConnectedLast());
     EXPECT_EQ(Find<QLabel>("Label58")->palette().color(QPalette::Window), QColor(0, 255, 0));
 
     client.write("Pass:pw");
@@ -245,7 +245,7 @@ TEST_F(Form1Files, RemoteFromTheSettingsFileOpensTheServerAndLightsTheLamp)
     EXPECT_TRUE(WaitFor([&] { return form->model().RelayBits == 5; }));
 
     client.disconnectFromHost();
-    EXPECT_TRUE(WaitFor([&] { return !form->server().LampGreen(); }));
+    EXPECT_TRUE(WaitFor([&] { return !form->server().ClientConnectedLast(); }));
     EXPECT_EQ(Find<QLabel>("Label58")->palette().color(QPalette::Window), QColor(255, 0, 0));
 }
 
