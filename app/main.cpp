@@ -23,6 +23,8 @@
 #include "adapter/i2c.h"
 #include "app/options.h"
 #include "core/relaycontroller.h"
+#include "remote/mqttbridge.h"
+#include "storage/instancelock.h"
 #include "engine/clock.h"
 #include "engine/random.h"
 #include "ui/errorreport.h"
@@ -151,6 +153,21 @@ int main(int argc, char** argv)
     if (options.plan || !options.planImage.isEmpty())
         return tavoxa::RunPlan(options);
 
+    // One program per folder: a second one would overwrite the first one's files at its close.
+    tavoxa::InstanceLock lock;
+    QString lockMessage;
+    switch (lock.Acquire(QDir::currentPath(), &lockMessage)) {
+        case tavoxa::LockResult::HeldByOther:
+            std::fprintf(stderr, "tavoxa: %s\n", qPrintable(lockMessage));
+            return 1;
+        case tavoxa::LockResult::Unavailable:
+            std::fprintf(stderr, "tavoxa: warning: %s; going on without a lock\n", qPrintable(lockMessage));
+            break;
+        case tavoxa::LockResult::Locked:
+            if (!lockMessage.isEmpty())
+                std::fprintf(stderr, "tavoxa: %s\n", qPrintable(lockMessage));
+            break;
+    }
     RaiseDescriptorLimit();
 
     tavoxa::SystemClock clock;
@@ -173,6 +190,17 @@ int main(int argc, char** argv)
         if (!core.log().OpenFile(options.logFile, &why))
             std::fprintf(stderr, "tavoxa: cannot write the log file %s: %s\n", qPrintable(options.logFile),
                          qPrintable(why));
+    }
+
+    tavoxa::MqttBridge mqtt;
+    if (!options.mqttUrl.isEmpty()) {
+        tavoxa::MqttOptions mqttOptions;
+        QString why;
+        if (!tavoxa::MakeMqttOptions(options, mqttOptions, &why) || !mqtt.Start(mqttOptions, &why)) {
+            std::fprintf(stderr, "tavoxa: MQTT: %s\n", qPrintable(why));
+            return 1;
+        }
+        core.AttachMqtt(&mqtt);
     }
 
     if (headless) {

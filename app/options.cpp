@@ -2,6 +2,9 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QHostInfo>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -12,6 +15,7 @@
 #include "engine/hardware.h"
 #include "engine/schedule.h"
 #include "engine/secondtick.h"
+#include "remote/mqttbridge.h"
 #include "storage/configfile.h"
 #include "storage/settingsfile.h"
 #include "ui/planimage.h"
@@ -105,6 +109,31 @@ int ParseOptions(const QCoreApplication& app, AppOptions& options)
     options.mqttCa = parser.value(mqttCa);
     options.mqttId = parser.value(mqttId);
     return -1;
+}
+
+bool MakeMqttOptions(const AppOptions& options, MqttOptions& mqtt, QString* error)
+{
+    mqtt.url = options.mqttUrl;
+    mqtt.user = options.mqttUser;
+    mqtt.caFile = options.mqttCa;
+    mqtt.id = options.mqttId.isEmpty() ? DefaultMqttId(QHostInfo::localHostName(), QDir::current().dirName())
+                                       : options.mqttId;
+    if (!IsValidMqttId(mqtt.id)) {
+        *error = QStringLiteral("the id \"%1\" may hold only a-z, 0-9, _ and -").arg(mqtt.id);
+        return false;
+    }
+    if (!options.mqttPasswordFile.isEmpty()) {
+        QFile file(options.mqttPasswordFile);
+        if (!file.open(QIODevice::ReadOnly)) {
+            *error = QStringLiteral("cannot read the password file %1: %2").arg(file.fileName(), file.errorString());
+            return false;
+        }
+        QByteArray line = file.readLine();
+        while (line.endsWith('\n') || line.endsWith('\r'))
+            line.chop(1);
+        mqtt.password = QString::fromUtf8(line);
+    }
+    return true;
 }
 
 int RunPlan(const AppOptions& options)

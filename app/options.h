@@ -7,6 +7,8 @@ class QCoreApplication;
 
 namespace tavoxa {
 
+struct MqttOptions;
+
 inline constexpr char kVersionText[] = "4.1b";
 
 struct AppOptions {
@@ -30,6 +32,10 @@ bool NeedsNoWindow(int argc, char** argv);
 // Reads the command line into `options`. Returns -1 to go on, or the exit code when the program
 // is done: 0 after --help and --version, 1 after a mistake (said on standard error).
 int ParseOptions(const QCoreApplication& app, AppOptions& options);
+
+// The MQTT settings of the command line: the password from the first line of its file, the id
+// from the host and folder names unless given. False with the reason when they cannot be used.
+bool MakeMqttOptions(const AppOptions& options, MqttOptions& mqtt, QString* error);
 
 // --plan and --plan-image: reads swcf.ini and the configuration file as the start-up does and
 // writes the plan, touching no port and writing no settings. Returns the exit code.
