@@ -155,9 +155,9 @@ void RelayController::LoadSettingsFile()
     remote_.RemotePassword = content.RemotePassword;
     remote_.RemotePort = content.RemotePort;
     names_ = content.Names;
-    emit SettingsFileRead();
     if (content.Remote)
         SetRemote(true);
+    emit SettingsFileRead();
 }
 
 void RelayController::LoadConfiguration()
@@ -348,7 +348,7 @@ bool RelayController::SetRemote(bool on)
             NoteListening();
         else if (!server_->IsOpen() && wasOpen)
             log_.Write(QStringLiteral("remote server closed"));
-        return true;
+        return on;
     }
     log_.Write(QStringLiteral("remote server cannot listen on port %1: %2")
                    .arg(RemotePortNumber(remote_.RemotePort))
@@ -357,7 +357,7 @@ bool RelayController::SetRemote(bool on)
     if (unattended_) {
         // Nobody can switch it on again: keep the user's choice and try again.
         remoteRetry_->start();
-        return true;
+        return on;
     }
     // With a display the switch goes off again, and the user sees it.
     remoteOn_ = false;

@@ -21,6 +21,8 @@
 #include "ui/form1.h"
 #include "ui/form2.h"
 #include "ui/form3.h"
+#include "ui/planimage.h"
+#include "engine/schedule.h"
 
 namespace {
 
@@ -34,6 +36,12 @@ void WriteSample(const QString& dir)
     m.DayCode(1, 0) = DayMonToFri;
     m.ProgramStart(1, 0) = EncodeTime(6, 30, 0);
     m.ProgramEnd(1, 0) = EncodeTime(7, 45, 0);
+    m.DayCode(1, 1) = DaySatSun;
+    m.ProgramStart(1, 1) = EncodeTime(8, 0, 0);
+    m.ProgramEnd(1, 1) = EncodeTime(9, 30, 0);
+    m.DayCode(1, 2) = DayEveryDay;
+    m.ProgramStart(1, 2) = EncodeTime(17, 15, 0);
+    m.ProgramEnd(1, 2) = EncodeTime(19, 0, 0);
     m.RelayMode(2) = ModeIfK1;
     m.RelayMode(3) = ModeSecondsTimer;
     m.SecondsTimer[3] = {1, 30, 60, 0};
@@ -97,6 +105,16 @@ int main(int argc, char** argv)
             QTimer::singleShot(300, [&] {
                 Save(form2, out + "/help-window.png");
                 Save(form3, out + "/ip-dialog.png");
+                // The plan of the coming week of the same set-up, as `tavoxa --plan-image` draws it.
+                QStringList names;
+                for (int r = 0; r < tavoxa::kRelayCount; ++r)
+                    names << core.Name(r);
+                QString why;
+                const QString plan = out + "/plan.png";
+                if (tavoxa::SavePlanImage(tavoxa::PlanSwitchings(core.model(), clock.Now(), 7), names, plan, &why))
+                    std::printf("%s\n", qPrintable(plan));
+                else
+                    std::fprintf(stderr, "screenshots: %s\n", qPrintable(why));
                 app.quit();
             });
         });
