@@ -99,9 +99,10 @@ void RelayController::LoadSettingsFile()
     remote_.RemotePassword = content.RemotePassword;
     remote_.RemotePort = content.RemotePort;
     names_ = content.Names;
-    emit SettingsFileRead();
     if (content.Remote)
         SetRemote(true);
+    // After the switch, so the view shows whether the server could open.
+    emit SettingsFileRead();
 }
 
 void RelayController::LoadConfiguration()
@@ -197,7 +198,7 @@ bool RelayController::SetRemote(bool on)
 {
     remoteOn_ = on;
     if (server_->RemoteSwitched(on))
-        return true;
+        return on;
     // A port that cannot be bound switches Remote off again, without a message.
     remoteOn_ = false;
     server_->RemoteSwitched(false);
