@@ -139,16 +139,4 @@ inline std::string Path(const QString& path)
     return QFile::encodeName(path).toStdString();
 }
 
-// Makes `dir` the current directory for the lifetime of the guard.
-class CurrentDirGuard {
-public:
-    explicit CurrentDirGuard(const QString& dir) : saved_(QDir::currentPath()) { QDir::setCurrent(dir); }
-    ~CurrentDirGuard() { QDir::setCurrent(saved_); }
-    CurrentDirGuard(const CurrentDirGuard&) = delete;
-    CurrentDirGuard& operator=(const CurrentDirGuard&) = delete;
-
-private:
-    QString saved_;
-};
-
 }  // namespace tavoxa::testing
