@@ -37,6 +37,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -47,13 +48,13 @@
 #include "adapter/simboard.h"
 #include "bench/benchclient.h"
 #include "bench/benchkit.h"
+#include "core/relaycontroller.h"
 #include "engine/clock.h"
 #include "engine/model.h"
 #include "engine/random.h"
 #include "remote/remoteserver.h"
 #include "storage/configfields.h"
 #include "storage/configfile.h"
-#include "ui/errorreport.h"
 #include "ui/form1.h"
 #include "ui/form2.h"
 #include "ui/form3.h"
@@ -123,6 +124,43 @@ public:
 private:
     std::vector<T> values_;
     size_t size_ = 0;
+};
+
+// The simulated board as the bus thread drives it, noting when each transaction begins (the
+// start condition: data falling while the clock is high) for the exchange period.
+class TimedBoard : public SerialLines {
+public:
+    explicit TimedBoard(SimulatedBoard& board, Recording<int64_t>& starts) : board_(board), starts_(starts) {}
+    int ComOpen(int comNumber) override { return board_.ComOpen(comNumber); }
+    void ComClose() override { board_.ComClose(); }
+    void ComSetDtr(int on) override
+    {
+        if (!on && dtr_ && rts_) {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            starts_.Add(NowNs());
+        }
+        dtr_ = on != 0;
+        board_.ComSetDtr(on);
+    }
+    void ComSetRts(int on) override
+    {
+        rts_ = on != 0;
+        board_.ComSetRts(on);
+    }
+    int ComGetCts() override { return board_.ComGetCts(); }
+    // The starts noted so far; read once the bus thread has ended.
+    std::vector<int64_t> Starts()
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return starts_.Values();
+    }
+
+private:
+    SimulatedBoard& board_;
+    Recording<int64_t>& starts_;
+    std::mutex mutex_;
+    bool dtr_ = true;  // bus thread only
+    bool rts_ = true;
 };
 
 std::string LoadAverage()
@@ -200,21 +238,15 @@ std::string ReadBackDifference(const std::string& path, const SavedSettings& sav
 
 // ---- the window under test ------------------------------------------------------------------
 
-class SoakForm : public TForm1 {
+// Error reports are counted and printed; no box may wait for a person in a soak.
+class SoakReport : public ErrorReport {
 public:
-    using TForm1::TForm1;
-    std::function<void()> afterSecondTick;
-    QString answer;
-
-    void RemoteCloseStep() override
+    void Report(const QString& text) override
     {
-        TForm1::RemoteCloseStep();
-        if (afterSecondTick)
-            afterSecondTick();
+        errors << text;
+        std::fprintf(stderr, "error report: %s\n", text.toUtf8().constData());
     }
-
-protected:
-    QString AskFileName(QFileDialog*) override { return answer; }
+    QStringList errors;
 };
 
 // Switch events that must happen in their exact second of every minute. Relay 1 follows five
@@ -333,13 +365,16 @@ private:
     bool whole_;
     int minutes_;
     SimulatedBoard board_;
+    Recording<int64_t> exchangeNs_;
+    TimedBoard timedBoard_{board_, exchangeNs_};
     SystemClock clock_;
     LcgRandom random_;
     SteadyBusDelay delay_;
-    std::unique_ptr<SoakForm> form_;
+    SoakReport report_;
+    std::unique_ptr<RelayController> core_;
+    std::unique_ptr<TForm1> form_;
     std::unique_ptr<TForm2> help_;
     std::unique_ptr<TForm3> dialog_;
-    QStringList errors_;
 
     // Second ticks.
     Recording<int64_t> tickSeconds_;
@@ -355,7 +390,6 @@ private:
     long toggleClicks_ = 0, toggleFailures_ = 0;
 
     // Exchange ticks.
-    Recording<int64_t> exchangeNs_;
 
     // Contacts.
     QTimer k1Timer_, k2Timer_, toggleTimer_;
@@ -392,7 +426,7 @@ void Soak::Click(const char* name)
 
 void Soak::Configure()
 {
-    Model& m = form_->model();
+    Model& m = core_->model();
     m.RelayMode(kTimerRelay) = ModeTimer;
     m.SelectedProgram(kTimerRelay) = 0;
     const LocalDateTime now = clock_.Now();
@@ -440,10 +474,10 @@ void Soak::Configure()
     if (!whole_) {
         toggleTimer_.setInterval(7000);
         QObject::connect(&toggleTimer_, &QTimer::timeout, [this] {
-            const bool before = RelayIsOn(form_->model(), kToggleRelay);
+            const bool before = RelayIsOn(core_->model(), kToggleRelay);
             Click("Button2");
             ++toggleClicks_;
-            toggleFailures_ += RelayIsOn(form_->model(), kToggleRelay) == before ? 1 : 0;
+            toggleFailures_ += RelayIsOn(core_->model(), kToggleRelay) == before ? 1 : 0;
         });
         toggleTimer_.start();
     }
@@ -451,7 +485,7 @@ void Soak::Configure()
 
 void Soak::OnSecondTick()
 {
-    Model& m = form_->model();
+    Model& m = core_->model();
     const auto day = static_cast<int64_t>(std::llround(m.NowDate));
     const auto secondOfDay = static_cast<int64_t>(std::floor(m.NowTime * 86400.0 + 1e-6));
     const int64_t second = day * 86400 + secondOfDay;
@@ -468,7 +502,7 @@ void Soak::OnSecondTick()
 
     // The input-logic relay follows the debounced contacts, and they follow the board once it
     // has held still for a second.
-    const AdapterState& a = form_->adapter();
+    const AdapterState& a = core_->adapter();
     if (a.PortOpen) {
         if (RelayIsOn(m, kInputRelay) != InputLogicOn(m.RelayMode(kInputRelay), a.K1Closed, a.K2Closed))
             ++inputMismatch_;
@@ -494,7 +528,7 @@ void Soak::OnSecondTick()
 
 void Soak::CheckExactEvents(int64_t second)
 {
-    const Model& m = form_->model();
+    const Model& m = core_->model();
     for (int r = 0; r < kRelayCount; ++r) {
         const bool on = RelayIsOn(m, r);
         bool& was = relayWas_[static_cast<size_t>(r)];
@@ -523,7 +557,7 @@ void Soak::CheckExactEvents(int64_t second)
 // STOP, Save to a new name, STOP, Load it again: the gestures of a user keeping a copy.
 void Soak::FileCycle()
 {
-    if (!form_->adapter().PortOpen)
+    if (!core_->adapter().PortOpen)
         return;
     const int64_t startNs = NowNs();
     char name[32];
@@ -531,22 +565,21 @@ void Soak::FileCycle()
     const QString path = QDir::current().absoluteFilePath(QString::fromLatin1(name));
     const std::string file = path.toStdString();
 
-    Click("Button8");
-    SavedSettings snapshot{form_->model(), form_->adapter().ComNumber, form_->adapter().ChipAddress};
-    form_->answer = path;
-    Click("Button11");
-    if (form_->configFileName() != file || !form_->adapter().PortOpen)
+    core_->Stop();
+    SavedSettings snapshot{core_->model(), core_->adapter().ComNumber, core_->adapter().ChipAddress};
+    core_->Save(file);
+    if (core_->configFileName() != file || !core_->adapter().PortOpen)
         fileProblems_.push_back(file + ": Save did not take the name or did not START");
     saved_[file] = snapshot;
     ++readBacks_;
     if (const std::string diff = ReadBackDifference(file, snapshot); !diff.empty())
         fileProblems_.push_back(file + " after Save: " + diff);
 
-    Click("Button8");
-    Click("Button12");
-    if (!form_->adapter().PortOpen)
+    core_->Stop();
+    core_->Load(file);
+    if (!core_->adapter().PortOpen)
         fileProblems_.push_back(file + ": Load did not START");
-    const SavedSettings loaded{form_->model(), form_->adapter().ComNumber, form_->adapter().ChipAddress};
+    const SavedSettings loaded{core_->model(), core_->adapter().ComNumber, core_->adapter().ChipAddress};
     if (const std::string diff = TableDifference(snapshot, loaded, false); !diff.empty())
         fileProblems_.push_back(file + " in the window after Load: " + diff);
     fileCycleMs_.push_back(static_cast<double>(NowNs() - startNs) / 1e6);
@@ -591,10 +624,6 @@ int Soak::Run()
         std::fprintf(stderr, "bench_soak: cannot make a temporary working directory\n");
         return 0;
     }
-    const ErrorReportHook previousHook = SetErrorReportHook([this](QWidget*, const QString& text) {
-        errors_ << text;
-        std::fprintf(stderr, "error report: %s\n", text.toUtf8().constData());
-    });
     loadStart_ = LoadAverage();
     std::printf("bench_soak %s: %d minutes of real time in %s\n", whole_ ? "whole" : "timers", minutes_,
                 work.path().toUtf8().constData());
@@ -608,32 +637,32 @@ int Soak::Run()
     residentSeries_.reserve(seconds / 30 + 16);
     misplaced_.reserve(64);
 
-    form_ = std::make_unique<SoakForm>(board_, clock_, random_, delay_);
+    core_ = std::make_unique<RelayController>(timedBoard_, clock_, random_, delay_, report_);
+    form_ = std::make_unique<TForm1>(*core_);
     if (whole_) {
         help_ = std::make_unique<TForm2>(form_.get());
-        dialog_ = std::make_unique<TForm3>(form_->remote(), form_.get());
+        dialog_ = std::make_unique<TForm3>(core_->remote(), form_.get());
         form_->SetHelpWindow(help_.get());
         form_->SetRemoteDialog(dialog_.get());
     }
-    form_->afterSecondTick = [this] { OnSecondTick(); };
-    if (auto* timer1 = form_->findChild<QTimer*>(QStringLiteral("Timer1")))
-        QObject::connect(timer1, &QTimer::timeout, [this] { exchangeNs_.Add(NowNs()); });
+    QObject::connect(core_.get(), &RelayController::SecondTicked, [this] { OnSecondTick(); });
+    core_->Startup();
     Configure();
     form_->show();
 
     if (whole_) {
         // The loopback only: the server would otherwise listen on every address of the machine.
-        form_->server().SetListenAddress(QHostAddress::LocalHost);
-        form_->remote().RemotePassword = kPassword;
-        form_->remote().RemotePort = "0";
-        form_->RemoteBox()->setChecked(true);
-        if (!form_->server().IsOpen()) {
+        core_->server().SetListenAddress(QHostAddress::LocalHost);
+        core_->remote().RemotePassword = kPassword;
+        core_->remote().RemotePort = "0";
+        form_->RemoteBox()->click();
+        if (!core_->server().IsOpen()) {
             std::fprintf(stderr, "bench_soak: the remote server does not open on the loopback\n");
             return 0;
         }
-        port_ = form_->server().BoundPort();
-        QObject::connect(&form_->server(), &RemoteServer::MessageHandled, [this] { ++serverMessages_; });
-        QObject::connect(&form_->server(), &RemoteServer::RelayBitsChanged, [this] { ++serverSwitches_; });
+        port_ = core_->server().BoundPort();
+        QObject::connect(&core_->server(), &RemoteServer::MessageHandled, [this] { ++serverMessages_; });
+        QObject::connect(&core_->server(), &RemoteServer::RelayBitsChanged, [this] { ++serverSwitches_; });
         QTimer::singleShot(500, form_.get(), [this] { StartClients(); });
     }
     residentAtCreation_ = ResidentNow();
@@ -665,9 +694,9 @@ int Soak::Run()
             std::printf("client process did not finish in time or failed\n");
         // Closing writes the configuration once more.
         const std::string closeFile =
-            QDir::current().absoluteFilePath(QString::fromStdString(form_->configFileName())).toStdString();
-        const SavedSettings snapshot{form_->model(), form_->adapter().ComNumber,
-                                     form_->adapter().ChipAddress};
+            QDir::current().absoluteFilePath(QString::fromStdString(core_->configFileName())).toStdString();
+        const SavedSettings snapshot{core_->model(), core_->adapter().ComNumber,
+                                     core_->adapter().ChipAddress};
         if (form_->close()) {
             saved_[closeFile] = snapshot;
             ++readBacks_;
@@ -689,11 +718,10 @@ int Soak::Run()
     }
     loadEnd_ = LoadAverage();
     Report();
-    form_->afterSecondTick = nullptr;
     dialog_.reset();
     help_.reset();
     form_.reset();
-    SetErrorReportHook(previousHook);
+    core_.reset();
     QDir::setCurrent(QDir::tempPath());
     return 0;
 }
@@ -714,7 +742,7 @@ void Soak::Report()
 {
     const std::vector<int64_t> tickSeconds = tickSeconds_.Values();
     const std::vector<double> tickLagMs = tickLagMs_.Values();
-    const std::vector<int64_t> exchangeNs = exchangeNs_.Values();
+    const std::vector<int64_t> exchangeNs = timedBoard_.Starts();
 
     // Second ticks.
     long missed = 0, twice = 0, backwards = 0;
@@ -838,9 +866,9 @@ void Soak::Report()
     for (const auto& [at, value] : residentSeries_)
         series += (series.empty() ? "" : ", ") + std::to_string(at) + " s: " + std::to_string(value);
     std::printf("  VmRSS samples (KiB): %s\n", series.c_str());
-    Row("error reports", std::to_string(errors_.size()), "target 0");
-    for (int i = 0; i < errors_.size() && i < 5; ++i)
-        std::printf("      %s\n", errors_[i].toUtf8().constData());
+    Row("error reports", std::to_string(report_.errors.size()), "target 0");
+    for (int i = 0; i < report_.errors.size() && i < 5; ++i)
+        std::printf("      %s\n", report_.errors[i].toUtf8().constData());
     std::printf("load average at start / end: %s / %s (2 cores)\n", loadStart_.c_str(), loadEnd_.c_str());
     std::fflush(stdout);
 }

@@ -129,8 +129,7 @@ void RelayController::Startup()
 
 bool RelayController::Close()
 {
-    if (adapter_.PortOpen)
-        bus_->ReleaseForExit();
+    bus_->ReleaseForExit();
     const bool closed = Reported([this] {
         SaveConfiguration();
         SaveSettingsFile();
@@ -237,15 +236,13 @@ void RelayController::OnBusStatus(const BusStatus& status)
     const BusStatus before = busStatus_;
     busStatus_ = status;
     adapter_.PortOpen = status.PortOpen;
-    if (openRequested_) {
-        openRequested_ = false;
-        if (status.PortOpen)
-            LockPortControls(true);
-        else
-            log_.Write(QStringLiteral("port COM %1 cannot be opened: %2")
-                           .arg(adapter_.ComNumber)
-                           .arg(QString::fromStdString(status.Reason)));
-    }
+    // The controls follow the port as the bus thread reports it, once START has asked for it.
+    if (openRequested_ && status.PortOpen != portLocked_)
+        LockPortControls(status.PortOpen);
+    if (!status.PortOpen && !status.Reason.empty() && (before.PortOpen || before.Reason != status.Reason))
+        log_.Write(QStringLiteral("port COM %1 cannot be opened: %2")
+                       .arg(adapter_.ComNumber)
+                       .arg(QString::fromStdString(status.Reason)));
     if (status.DeviceLost && !before.DeviceLost)
         log_.Write(QStringLiteral("adapter on COM %1 lost: %2; opening it again once a second")
                        .arg(status.ComNumber)

@@ -126,18 +126,56 @@ TEST_F(CtlAgainstServer, ARelayItsEngineSwitchesBackIsReportedByNumber)
     EXPECT_FALSE(outcome.err.contains("relay 2"));
 }
 
-TEST_F(CtlAgainstServer, ABareServerIsLoggedIntoAgainWithoutTheLineEnd)
+TEST_F(CtlAgainstServer, ThisServerIsSpokenToWithLineEnds)
 {
-    // This server compares whole reads: "Pass:pw\n" is refused, the bare form then logs in.
     model.RelayBits = 0;
-    bool lineEnds = true;
+    bool lineEnds = false;
     const Outcome outcome = RunCtl(port, {"on", "4"}, "pw", [&](CtlSession& session) {
         QObject::connect(&server, &RemoteServer::RelayBitsChanged, &server,
                          [&] { lineEnds = session.SpeaksLineEnds(); });
     });
     EXPECT_EQ(outcome.code, ExitDone) << outcome.err.toStdString();
+    EXPECT_TRUE(lineEnds);
+    EXPECT_EQ(model.RelayBits, 0x08);
+}
+
+// A server without line-end support: each read is one message, compared whole.
+class BareServer : public QObject {
+public:
+    BareServer()
+    {
+        server.listen(QHostAddress::LocalHost, 0);
+        connect(&server, &QTcpServer::newConnection, this, [this] {
+            QTcpSocket* socket = server.nextPendingConnection();
+            socket->write("connect");
+            connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
+                const QByteArray message = socket->readAll();
+                if (message.startsWith("Pa")) {
+                    loggedIn = message == "Pass:pw";
+                    socket->write(loggedIn ? "legal" : "nolegal");
+                } else if (message == "repeat") {
+                    socket->write(QByteArray::number(bits));
+                } else if (loggedIn) {
+                    bits = message.toInt();  // a line-ended text would read as 0 here
+                }
+            });
+        });
+    }
+    QTcpServer server;
+    bool loggedIn = false;
+    int bits = 0;
+};
+
+TEST(CtlAgainstBareServer, IsLoggedIntoAgainWithoutTheLineEnd)
+{
+    BareServer bare;
+    bool lineEnds = true;
+    const Outcome outcome = RunCtl(bare.server.serverPort(), {"on", "4"}, "pw", [&](CtlSession& session) {
+        QTimer::singleShot(20, &bare, [&] { lineEnds = session.SpeaksLineEnds(); });
+    });
+    EXPECT_EQ(outcome.code, ExitDone) << outcome.err.toStdString();
     EXPECT_FALSE(lineEnds);
-    EXPECT_EQ(model.RelayBits, 0x08) << "no line-ended text was taken as a switching command";
+    EXPECT_EQ(bare.bits, 0x08) << "no line-ended text was taken as a switching command";
 }
 
 TEST_F(CtlAgainstServer, WatchPrintsEachChangeUntilStopped)

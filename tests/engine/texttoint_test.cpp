@@ -11,7 +11,7 @@ namespace {
 constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
 constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
 
-TEST(TextToInt, DocumentedExamples)
+TEST(TextToInt, ACharacterAfterTheDigitsEndsTheNumberAndDropsItsSign)
 {
     EXPECT_EQ(TextToInt("-12"), -12);
     EXPECT_EQ(TextToInt("-12a"), 12);  // stopped early: the sign is dropped

@@ -1,11 +1,8 @@
 // Hostile and broken clients: floods, binary bytes, connection storms and silent peers. The
 // server must keep serving the others, keep its memory bounded and let no one but a logged-in
 // connection change a relay.
-#include <malloc.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
-#include <fstream>
 #include <memory>
 #include <random>
 #include <vector>
@@ -15,35 +12,14 @@
 namespace tavoxa {
 namespace {
 
+using testing::kResidentMeaningful;
+using testing::ResidentBytes;
 using testing::ServerTest;
 using testing::TestClient;
 using testing::WaitUntil;
 
-// Resident memory of this process in bytes, after handing freed heap back to the system.
-// AddressSanitizer keeps freed memory in quarantine, so there the figure says nothing.
-// gcc announces the sanitizer with __SANITIZE_ADDRESS__, clang only through __has_feature.
-#if defined(__SANITIZE_ADDRESS__)
-#define TAVOXA_ADDRESS_SANITIZER 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define TAVOXA_ADDRESS_SANITIZER 1
-#endif
-#endif
-#if defined(TAVOXA_ADDRESS_SANITIZER)
-constexpr bool kResidentMeaningful = false;
-#else
-constexpr bool kResidentMeaningful = true;
-#endif
+// How much the resident memory may grow while a flood is read and dropped.
 constexpr long kResidentSlack = 8L * 1024 * 1024;
-
-long ResidentBytes()
-{
-    malloc_trim(0);
-    std::ifstream statm("/proc/self/statm");
-    long pages = 0, resident = 0;
-    statm >> pages >> resident;
-    return resident * sysconf(_SC_PAGESIZE);
-}
 
 class BadInputTest : public ServerTest {
 protected:

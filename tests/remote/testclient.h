@@ -8,31 +8,15 @@
 
 #include <QByteArray>
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QHostAddress>
 #include <QSignalSpy>
 #include <QTcpSocket>
-#include <QTest>
-#include <functional>
 #include <string>
 
 #include "remote/remoteserver.h"
+#include "testkit.h"
 
 namespace tavoxa::testing {
-
-constexpr int kWaitMs = 10000;
-
-// Spins the event loop until `done` holds or the time is up; returns `done()`.
-inline bool WaitUntil(const std::function<bool()>& done, int timeoutMs = kWaitMs)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QTest::qWait(1);
-    }
-    return true;
-}
 
 class TestClient {
 public:

@@ -9,12 +9,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryDir>
 #include <csignal>
 
 #include "storage/fileaccess.h"
 #include "storage/ioerror.h"
 #include "storagetestutil.h"
+#include "testkit.h"
 
 namespace tavoxa {
 namespace {
@@ -31,9 +31,7 @@ constexpr QFileDevice::Permissions kReadOnly =
 
 class ConfigFileTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
-
-    QString In(const char* name) const { return dir_.filePath(name); }
+    QString In(const char* name) const { return work_.Path(name); }
 
     // The I/O code a save raises, 0 when none.
     int Save(const std::string& path, const Model& m)
@@ -59,10 +57,11 @@ protected:
 
     QStringList Entries() const
     {
-        return QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden | QDir::System);
+        return QDir(work_.Path()).entryList(QDir::Files | QDir::Hidden | QDir::System);
     }
 
-    QTemporaryDir dir_;
+    // Every test works in a directory of its own, which is also the current one.
+    testing::WorkDir work_;
     StorageState state_;
     Model loaded_ = FilledSettings(77, 7.0);
     int32_t com_ = 0;
@@ -87,7 +86,7 @@ TEST_F(ConfigFileTest, FileThatCannotBeOpenedReportsMissingAndChangesNothing)
     const Model before = loaded_;
     EXPECT_EQ(Load(Path(In("none.dat"))), -1);
     EXPECT_EQ(Load(""), -1);
-    EXPECT_EQ(Load(Path(dir_.path())), -1);  // a directory is never read
+    EXPECT_EQ(Load(Path(work_.Path())), -1);  // a directory is never read
     EXPECT_TRUE(SameStoredSettings(loaded_, before));
     EXPECT_TRUE(state_.PendingBackups.empty());
 }
@@ -96,7 +95,7 @@ TEST_F(ConfigFileTest, UncreatableFileGives103)
 {
     EXPECT_EQ(Save("", Model()), 103);
     EXPECT_EQ(Save(Path(In("no/such/dir/relays.dat")), Model()), 103);
-    EXPECT_EQ(Save(Path(dir_.path()), Model()), 103);  // a directory is never replaced
+    EXPECT_EQ(Save(Path(work_.Path()), Model()), 103);  // a directory is never replaced
     EXPECT_EQ(IoError(103).Message(), "E/A-Fehler 103");
 }
 
@@ -155,7 +154,6 @@ TEST_F(ConfigFileTest, SaveThroughASymbolicLinkReplacesItsTarget)
 
 TEST_F(ConfigFileTest, DefaultNameIsWrittenAndLoadedInTheCurrentDirectory)
 {
-    testing::CurrentDirGuard cwd(dir_.path());
     const std::string name = EffectiveConfigName("");
     EXPECT_EQ(Load(name), -1);  // first start: defaults
     ASSERT_EQ(Save(name, FilledSettings(6, 0.5)), 0);
@@ -210,12 +208,12 @@ TEST_F(ConfigFileTest, SaveIsRefusedWhenTheBakCannotBeWritten)
     const QString file = In("relays.dat");
     PutFile(file, "broken\r\n");
     EXPECT_EQ(Load(Path(file)), 106);
-    ASSERT_TRUE(QDir(dir_.path()).mkdir("relays.dat.bak"));  // in the way of the copy
+    ASSERT_TRUE(QDir(work_.Path()).mkdir("relays.dat.bak"));  // in the way of the copy
     EXPECT_EQ(Save(Path(file), Model()), 103);
     EXPECT_EQ(FileBytes(file), "broken\r\n");
     EXPECT_EQ(state_.PendingBackups.size(), 1u);
 
-    ASSERT_TRUE(QDir(dir_.path()).rmdir("relays.dat.bak"));
+    ASSERT_TRUE(QDir(work_.Path()).rmdir("relays.dat.bak"));
     EXPECT_EQ(Save(Path(file), Model()), 0);
     EXPECT_EQ(FileBytes(In("relays.dat.bak")), "broken\r\n");
 }
@@ -224,7 +222,7 @@ TEST_F(ConfigFileTest, SaveIsRefusedWhenTheBakCannotBeWritten)
 // file for load, save and backup; this one also ends early, so it is reported and kept.
 TEST_F(ConfigFileTest, NameThatIsNotUtf8NamesItsFileForLoadSaveAndBak)
 {
-    const std::string folder = Path(dir_.path());
+    const std::string folder = Path(work_.Path());
     const std::string path = folder + "/\xC4rger.dat";
     const std::string cut = "3\r\n56\r\n1\r\n";
     testing::PutRawFile(path, cut);
@@ -252,9 +250,9 @@ TEST_F(ConfigFileTest, SaveWritesInPlaceWhereTheFolderAllowsNoNewFile)
 {
     const std::string folder = Path(In("readonly"));
     const std::string path = folder + "/relays.dat";
-    ASSERT_TRUE(QDir(dir_.path()).mkdir("readonly"));
+    ASSERT_TRUE(QDir(work_.Path()).mkdir("readonly"));
     testing::PutRawFile(path, "old\r\n");
-    ASSERT_EQ(::chmod(Path(dir_.path()).c_str(), 0755), 0);
+    ASSERT_EQ(::chmod(Path(work_.Path()).c_str(), 0755), 0);
     ASSERT_TRUE(testing::GiveToTestUser(path));
     ASSERT_EQ(::chmod(folder.c_str(), 0555), 0);
 

@@ -49,7 +49,7 @@ TEST_P(FormatRealTest, GivesTheFixedForm)
     EXPECT_EQ(text.size(), 23u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Examples, FormatRealTest,
+INSTANTIATE_TEST_SUITE_P(SignsFractionsAndZero, FormatRealTest,
                          ::testing::Values(RealCase{0.0, " 0.00000000000000E+0000"},
                                            RealCase{0.5, " 5.00000000000000E-0001"},
                                            RealCase{0.75, " 7.50000000000000E-0001"},

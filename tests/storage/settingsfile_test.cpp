@@ -5,10 +5,10 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryDir>
 
 #include "storage/ioerror.h"
 #include "storagetestutil.h"
+#include "testkit.h"
 
 namespace tavoxa {
 namespace {
@@ -127,9 +127,9 @@ TEST(StripDirectoryTest, LongFolderNamesNeverCostTheFileName)
 
 class SettingsFileTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
-    QString In(const char* name) const { return dir_.filePath(name); }
-    QTemporaryDir dir_;
+    QString In(const char* name) const { return work_.Path(name); }
+    // Every test works in a directory of its own, which is also the current one.
+    testing::WorkDir work_;
 };
 
 TEST_F(SettingsFileTest, SaveAndLoad)
@@ -145,7 +145,6 @@ TEST_F(SettingsFileTest, SaveAndLoad)
 
 TEST_F(SettingsFileTest, DefaultNameIsInTheCurrentDirectory)
 {
-    testing::CurrentDirGuard cwd(dir_.path());
     SaveSettingsFile(Sample());
     EXPECT_TRUE(QFileInfo::exists(In("swcf.ini")));
     EXPECT_EQ(LoadSettingsFile().RemotePort, "26535");
@@ -156,7 +155,7 @@ TEST_F(SettingsFileTest, MissingFileReadsEmptyWithoutError)
     const SettingsFileContent c = LoadSettingsFile(Path(In("swcf.ini")));
     EXPECT_EQ(c.ConfigFileName, "");
     EXPECT_FALSE(c.Remote);
-    EXPECT_FALSE(LoadSettingsFile(Path(dir_.path())).Remote);
+    EXPECT_FALSE(LoadSettingsFile(Path(work_.Path())).Remote);
 }
 
 // The file holds the remote password.

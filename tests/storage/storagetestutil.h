@@ -200,16 +200,4 @@ inline bool GiveToTestUser(const std::string& path)
     return user && ::chown(path.c_str(), user->pw_uid, user->pw_gid) == 0;
 }
 
-// Makes `dir` the current directory for the lifetime of the guard.
-class CurrentDirGuard {
-public:
-    explicit CurrentDirGuard(const QString& dir) : saved_(QDir::currentPath()) { QDir::setCurrent(dir); }
-    ~CurrentDirGuard() { QDir::setCurrent(saved_); }
-    CurrentDirGuard(const CurrentDirGuard&) = delete;
-    CurrentDirGuard& operator=(const CurrentDirGuard&) = delete;
-
-private:
-    QString saved_;
-};
-
 }  // namespace tavoxa::testing

@@ -4,13 +4,10 @@
 #include <QDateEdit>
 #include <QPushButton>
 #include <QTimeEdit>
-#include <array>
-#include <cstdint>
-#include <cstring>
 
 #include "tests/ui/form1testkit.h"
 
-namespace tavoxa::test {
+namespace tavoxa::testing {
 namespace {
 
 QString N(const char* prefix, int n)
@@ -18,41 +15,7 @@ QString N(const char* prefix, int n)
     return QStringLiteral("%1%2").arg(QLatin1String(prefix)).arg(n);
 }
 
-// Tables of doubles compared by their bits, like the integer tables: -0.0 differs from 0.0, and
-// a NaN equals itself.
-template <typename Table>
-bool SameBits(const Table& a, const Table& b)
-{
-    static_assert(sizeof(Table) % sizeof(uint64_t) == 0, "a table of doubles");
-    std::array<uint64_t, sizeof(Table) / sizeof(uint64_t)> x{}, y{};
-    std::memcpy(x.data(), &a, sizeof(Table));
-    std::memcpy(y.data(), &b, sizeof(Table));
-    return x == y;
-}
-
-// The persisted settings of two models are equal bit for bit.
-bool SameSettings(const Model& a, const Model& b)
-{
-    for (int r = 0; r < kRelayCount; ++r) {
-        const SecondsTimerRecord &x = a.SecondsTimer[r], &y = b.SecondsTimer[r];
-        if (x.Repeat != y.Repeat || x.StartAfter != y.StartAfter || x.EndAfter != y.EndAfter)
-            return false;
-    }
-    return std::memcmp(a.SwitchTable, b.SwitchTable, sizeof a.SwitchTable) == 0 &&
-           SameBits(a.TimeTable, b.TimeTable) &&
-           std::memcmp(a.WindowTable, b.WindowTable, sizeof a.WindowTable) == 0 &&
-           SameBits(a.WindowTimes, b.WindowTimes);
-}
-
-class Form1Editing : public FormFixture<> {
-protected:
-    void SetUp() override
-    {
-        FormFixture::SetUp();
-        StopTimers();
-    }
-    Model& model() { return form->model(); }
-};
+using Form1Editing = WindowFixture;
 
 TEST_F(Form1Editing, TheTButtonIsUsableInToggleTimerAndXorOnly)
 {
@@ -142,7 +105,7 @@ TEST_F(Form1Editing, ProgramFourIsShownAndEditedAlone)
     expected.ProgramStart(0, 3) = EncodeTime(7, 0, 0);
     Find<QTimeEdit>("DateTimePicker13")->setTime(QTime(8, 30, 15));
     expected.ProgramEnd(0, 3) = EncodeTime(8, 30, 15);
-    EXPECT_TRUE(SameSettings(model(), expected));
+    EXPECT_TRUE(SameStoredSettings(model(), expected));
 
     // A picked date is stored as its whole day number.
     Choose("ComboBox13", DayDate);
@@ -249,7 +212,7 @@ TEST_F(Form1Editing, TheRefreshShowsTheModelAndStoresNothingNew)
     }
     const Model before = model();
     form->RefreshView();
-    EXPECT_TRUE(SameSettings(model(), before));
+    EXPECT_TRUE(SameStoredSettings(model(), before));
 
     EXPECT_EQ(Find<QComboBox>("ComboBox6")->currentText(), "Uhr - Steuerung");
     EXPECT_EQ(Find<QComboBox>("ComboBox9")->currentText(), "5");
@@ -323,16 +286,14 @@ TEST_F(Form1Editing, SelectionsOutsideTheTablesShowNothingAndWriteNothing)
     EXPECT_FALSE(Find<QWidget>("Edit14")->isEnabled());
 
     const Model before = model();
-    form->DaySelectorChange(0);
-    form->DatePickerChange(0);
-    form->StartPickerChange(0);
-    form->EndPickerChange(0);
+    Choose("ComboBox13", DaySatSun);
+    Find<QDateEdit>("DateTimePicker1")->setDate(QDate(2025, 1, 2));
+    Find<QTimeEdit>("DateTimePicker7")->setTime(QTime(4, 5, 6));
     Find<QTimeEdit>("DateTimePicker13")->setTime(QTime(1, 2, 3));
-    form->MaxEditChange(1);
-    form->WindowPickerChange(1, false);
-    form->WindowPickerChange(1, true);
+    Find<QTimeEdit>("DateTimePicker21")->setTime(QTime(7, 8, 9));
+    Find<QTimeEdit>("DateTimePicker22")->setTime(QTime(7, 8, 9));
     Find<QLineEdit>("Edit14")->setText("99");
-    EXPECT_TRUE(SameSettings(model(), before));
+    EXPECT_TRUE(SameStoredSettings(model(), before));
 
     // Typed text in a program selector selects no program either.
     Choose("ComboBox3", ModeTimer);
@@ -341,9 +302,9 @@ TEST_F(Form1Editing, SelectionsOutsideTheTablesShowNothingAndWriteNothing)
     EXPECT_EQ(model().SelectedProgram(2), -1);
     const Model typed = model();
     Find<QTimeEdit>("DateTimePicker9")->setTime(QTime(3, 4, 5));
-    EXPECT_TRUE(SameSettings(model(), typed));
+    EXPECT_TRUE(SameStoredSettings(model(), typed));
     EXPECT_EQ(Find<QComboBox>("ComboBox9")->lineEdit()->text(), "9");
 }
 
 }  // namespace
-}  // namespace tavoxa::test
+}  // namespace tavoxa::testing

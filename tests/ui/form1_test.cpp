@@ -1,7 +1,9 @@
-// The main window as built: its controls, start-up, port control, the two ticks and closing.
+// The main window as a view of the controller: its controls, the port controls' states, the
+// status lines and lamps from the controller's facts, the files' settings shown at start-up,
+// the Remote box, Load and Save through the file dialogs, and the close box.
+#include <QAbstractSpinBox>
 #include <QCheckBox>
 #include <QDateEdit>
-#include <QElapsedTimer>
 #include <QFrame>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -9,23 +11,14 @@
 #include <QLocale>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTcpServer>
 #include <QTimeEdit>
-#include <stdexcept>
 
-#include "engine/secondtick.h"
+#include "storage/configfile.h"
 #include "tests/ui/form1testkit.h"
 
-namespace tavoxa::test {
+namespace tavoxa::testing {
 namespace {
-
-QColor Background(const QWidget* w)
-{
-    return w->palette().color(w->backgroundRole());
-}
-QColor Base(const QWidget* w)
-{
-    return w->palette().color(QPalette::Base);
-}
 
 const QColor kRed(0xFF, 0x00, 0x00);
 const QColor kGreen(0x00, 0xFF, 0x00);
@@ -36,499 +29,259 @@ QString N(const char* prefix, int n)
     return QStringLiteral("%1%2").arg(QLatin1String(prefix)).arg(n);
 }
 
-using Form1Window = FormFixture<>;
-
-TEST_F(Form1Window, IsAFixedWindowCaptionedWithTheVersion)
+// What a control shows as its text: caption, title or current entry.
+QString Text(const QObject* control)
 {
+    if (auto* combo = qobject_cast<const QComboBox*>(control))
+        return combo->currentText();
+    if (auto* group = qobject_cast<const QGroupBox*>(control))
+        return group->title();
+    const QVariant text = control->property("text");
+    return text.isValid() ? text.toString() : QString();
+}
+
+// Fields are coloured in their base, lamps and panels in their background.
+QColor Colour(const QWidget* w)
+{
+    const bool field = qobject_cast<const QComboBox*>(w) || qobject_cast<const QLineEdit*>(w) ||
+                       qobject_cast<const QAbstractSpinBox*>(w);
+    return w->palette().color(field ? QPalette::Base : w->backgroundRole());
+}
+
+using Form1Window = WindowFixture;
+
+TEST_F(Form1Window, ControlsByNameWithTheirClassTextAndColourOnTheDefaults)
+{
+    const QColor moneyGreen(0xC0, 0xDC, 0xC0),
+        unknown = QGuiApplication::palette().color(QPalette::Highlight);
+    struct Row {
+        const char* prefix;
+        int first, last;  // numbers appended to the prefix; 0: the prefix is the whole name
+        const char* className;
+        const char* text;  // nullptr: not checked
+        QColor colour;     // invalid: not checked
+    };
+    const Row rows[] = {
+        {"Label", 1, 6, "QLabel", "", kRed},  // relay names come from swcf.ini
+        {"Label", 7, 8, "QLabel", "", unknown},
+        {"Label", 9, 9, "QLabel", "COM 1   Open", {}},
+        {"Label", 10, 11, "QLabel", "-", {}},  // date and time: "-" until the second tick
+        {"Label", 12, 12, "QLabel", nullptr, {}},
+        {"Label", 13, 13, "QLabel", "Adapter  connected", {}},
+        {"Label", 58, 58, "QLabel", "", kRed},
+        {"Button", 1, 6, "QPushButton", "T", {}},
+        {"Button7", 0, 0, "QPushButton", "START", {}},
+        {"Button8", 0, 0, "QPushButton", "STOP", {}},
+        {"Button9", 0, 0, "QPushButton", "RESET", {}},
+        {"Button10", 0, 0, "QPushButton", "Help", {}},
+        {"Button11", 0, 0, "QPushButton", "Save", {}},
+        {"Button12", 0, 0, "QPushButton", "Load", {}},
+        {"Button13", 0, 0, "QPushButton", "IP", {}},
+        {"ComboBox", 1, 6, "QComboBox", "Toggle", kAqua},
+        {"ComboBox", 7, 12, "QComboBox", "1", kAqua},
+        {"ComboBox", 13, 18, "QComboBox", "Date", kAqua},
+        {"ComboBox19", 0, 0, "QComboBox", "COM  1", kAqua},
+        {"ComboBox", 20, 25, "QComboBox", "1", kAqua},
+        {"Edit", 1, 18, "QLineEdit", "0", kAqua},
+        {"DateTimePicker", 1, 6, "QDateEdit", nullptr, kAqua},
+        {"DateTimePicker", 7, 30, "QTimeEdit", nullptr, kAqua},
+        {"CheckBox", 1, 6, "QCheckBox", "Repeat", {}},
+        {"CheckBox7", 0, 0, "QCheckBox", "Remote", QColor(0xFF, 0xFF, 0x00)},
+        {"Panel1", 0, 0, "QFrame", nullptr, moneyGreen},
+        {"Panel2", 0, 0, "QFrame", nullptr, kGreen},
+        {"Panel3", 0, 0, "QFrame", nullptr, QColor(0x00, 0x00, 0xFF)},
+        {"Panel", 4, 15, "QFrame", nullptr, moneyGreen},
+        {"GroupBox1", 0, 0, "QGroupBox", "Input Channel", {}},
+        {"GroupBox2", 0, 0, "QGroupBox", "COM Port", {}},
+        {"RadioGroup1", 0, 0, "QGroupBox", "I2C Chip", {}},
+        {"RadioGroup1Item0", 0, 0, "QRadioButton", "PCF 8574", {}},
+        {"RadioGroup1Item1", 0, 0, "QRadioButton", "PCF 8574 A", {}},
+    };
+    for (const Row& row : rows) {
+        for (int n = row.first; n <= row.last; ++n) {
+            const QString name = n ? N(row.prefix, n) : QString::fromLatin1(row.prefix);
+            QWidget* w = Find<QWidget>(name);
+            ASSERT_NE(w, nullptr);
+            EXPECT_TRUE(w->inherits(row.className)) << name.toStdString();
+            EXPECT_TRUE(!row.text || Text(w) == row.text)
+                << name.toStdString() << ": " << Text(w).toStdString();
+            EXPECT_TRUE(!row.colour.isValid() || Colour(w) == row.colour) << name.toStdString();
+        }
+    }
     EXPECT_EQ(form->objectName(), "Form1");
     EXPECT_EQ(form->windowTitle(), "Tavoxa V4.1b");
-    EXPECT_EQ(form->size(), QSize(665, 408));
     EXPECT_EQ(form->minimumSize(), form->maximumSize());
     EXPECT_FALSE(form->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
-    EXPECT_TRUE(form->windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
-    EXPECT_TRUE(form->windowFlags().testFlag(Qt::WindowCloseButtonHint));
-}
-
-TEST_F(Form1Window, EveryControlExistsWithItsName)
-{
-    for (int n : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 58})
-        Find<QLabel>(N("Label", n));
-    for (int n = 1; n <= 13; ++n)
-        Find<QPushButton>(N("Button", n));
-    for (int n = 1; n <= 25; ++n)
-        Find<QComboBox>(N("ComboBox", n));
-    for (int n = 1; n <= 18; ++n)
-        Find<QLineEdit>(N("Edit", n));
-    for (int n = 1; n <= 6; ++n)
-        Find<QDateEdit>(N("DateTimePicker", n));
-    for (int n = 7; n <= 30; ++n) {
-        QTimeEdit* picker = Find<QTimeEdit>(N("DateTimePicker", n));
-        EXPECT_EQ(picker->displayFormat(), "HH:mm:ss");
-    }
-    for (int n = 1; n <= 7; ++n)
-        Find<QCheckBox>(N("CheckBox", n));
-    for (int n = 1; n <= 15; ++n)
-        Find<QFrame>(N("Panel", n));
-    for (const char* name : {"GroupBox1", "GroupBox2", "RadioGroup1"})
-        Find<QGroupBox>(name);
+    // Only relay 6 drives a slave clock; the tool tip maps the COM numbers to devices.
+    EXPECT_EQ(Find<QComboBox>("ComboBox6")->itemText(10), "Uhr - Steuerung");
+    EXPECT_EQ(Find<QComboBox>("ComboBox5")->count(), 10);
+    EXPECT_TRUE(Find<QComboBox>("ComboBox19")->toolTip().contains("/dev/ttyUSB3"));
+    EXPECT_EQ(Find<QTimeEdit>("DateTimePicker7")->displayFormat(), "HH:mm:ss");
+    EXPECT_EQ(Find<QTimeEdit>("DateTimePicker7")->time(), QTime(12, 34, 56, 300));
     EXPECT_TRUE(Find<QDateEdit>("DateTimePicker1")->calendarPopup());
-}
-
-TEST_F(Form1Window, CaptionsAndEntriesAreTheSystemsTexts)
-{
-    // The names come from swcf.ini at start; without the file they are blank.
-    for (int n = 1; n <= 8; ++n)
-        EXPECT_EQ(Find<QLabel>(N("Label", n))->text(), "");
-    for (int n = 1; n <= 6; ++n)
-        EXPECT_EQ(Find<QPushButton>(N("Button", n))->text(), "T");
-    const std::pair<int, const char*> buttons[] = {{7, "START"}, {8, "STOP"},  {9, "RESET"}, {10, "Help"},
-                                                   {11, "Save"}, {12, "Load"}, {13, "IP"}};
-    for (const auto& [n, caption] : buttons)
-        EXPECT_EQ(Find<QPushButton>(N("Button", n))->text(), caption);
-
-    QStringList captions;
-    for (const QLabel* label : form->findChildren<QLabel*>())
-        captions << label->text();
-    for (const char* header : {"Status", "Key", "Mode", "Prog", "Day", "Date", "Start", "End"})
-        EXPECT_EQ(captions.count(header), 1) << header;
-    for (const char* caption : {"start after", "end after", "max.", "min"})
-        EXPECT_EQ(captions.count(caption), 6) << caption;
-    EXPECT_EQ(captions.count("sec"), 12);
-
-    const QStringList modes{"Toggle",        "Timer",        "IF  K1",         "IF  K2",
-                            "IF  K1 AND K2", "IF  K1 OR K2", "IF  K1 NOR K2",  "IF  K1 XOR K2",
-                            "Sec. - Timer",  "Random",       "Uhr - Steuerung"};
-    for (int n = 1; n <= 6; ++n) {
-        QComboBox* mode = Find<QComboBox>(N("ComboBox", n));
-        EXPECT_TRUE(mode->isEditable());
-        EXPECT_EQ(mode->currentText(), "Toggle");
-        // Only relay 6 drives a slave clock.
-        ASSERT_EQ(mode->count(), n == 6 ? 11 : 10);
-        for (int i = 0; i < mode->count(); ++i)
-            EXPECT_EQ(mode->itemText(i), modes[i]);
-    }
-    const QStringList days{"Date", "So", "Mo", "Di", "Mi", "Do", "Fr", "Sa", "Mo-Fr", "Sa-So", "Mo-So"};
-    for (int n = 1; n <= 6; ++n) {
-        QComboBox* program = Find<QComboBox>(N("ComboBox", 6 + n));
-        ASSERT_EQ(program->count(), 6);
-        EXPECT_EQ(program->itemText(5), "6");
-        QComboBox* day = Find<QComboBox>(N("ComboBox", 12 + n));
-        ASSERT_EQ(day->count(), 11);
-        for (int i = 0; i < 11; ++i)
-            EXPECT_EQ(day->itemText(i), days[i]);
-        QComboBox* window = Find<QComboBox>(N("ComboBox", 19 + n));
-        ASSERT_EQ(window->count(), 3);
-        EXPECT_EQ(window->currentText(), "1");
-        EXPECT_EQ(Find<QCheckBox>(N("CheckBox", n))->text(), "Repeat");
-    }
-
-    QComboBox* com = Find<QComboBox>("ComboBox19");
-    ASSERT_EQ(com->count(), 8);
-    EXPECT_EQ(com->itemText(0), "COM  1");
-    EXPECT_EQ(com->itemText(7), "COM  8");
-    EXPECT_EQ(com->currentText(), "COM  1");
-    // The tool tip documents the port mapping; nothing here opens a port.
-    const QString mapping = com->toolTip();
-    EXPECT_TRUE(mapping.contains("/dev/ttyS0")) << mapping.toStdString();
-    EXPECT_TRUE(mapping.contains("/dev/ttyUSB3")) << mapping.toStdString();
-
-    EXPECT_EQ(Find<QGroupBox>("GroupBox1")->title(), "Input Channel");
-    EXPECT_EQ(Find<QGroupBox>("GroupBox2")->title(), "COM Port");
-    QGroupBox* chip = Find<QGroupBox>("RadioGroup1");
-    EXPECT_EQ(chip->title(), "I2C Chip");
-    const auto items = chip->findChildren<QRadioButton*>();
-    ASSERT_EQ(items.size(), 2);
-    EXPECT_EQ(items[0]->text(), "PCF 8574");
-    EXPECT_EQ(items[1]->text(), "PCF 8574 A");
-    EXPECT_TRUE(items[0]->isChecked());
-    EXPECT_EQ(Find<QCheckBox>("CheckBox7")->text(), "Remote");
+    EXPECT_TRUE(Find<QRadioButton>("RadioGroup1Item0")->isChecked());
     EXPECT_FALSE(Find<QCheckBox>("CheckBox7")->isChecked());
-    EXPECT_TRUE(Find<QLabel>("Label58")->text().isEmpty());
-
-    // Status lines stay "-" until the ticks first write them.
-    for (const char* line : {"Label9", "Label10", "Label11", "Label13"})
-        EXPECT_EQ(Find<QLabel>(line)->text(), "-") << line;
-}
-
-TEST_F(Form1Window, ColoursAreTheSystems)
-{
-    EXPECT_EQ(Background(Find<QWidget>("Panel1")), QColor(0xC0, 0xDC, 0xC0));
-    EXPECT_EQ(Background(Find<QWidget>("Panel4")), QColor(0xC0, 0xDC, 0xC0));
-    EXPECT_EQ(Background(Find<QWidget>("Panel2")), QColor(0x00, 0xFF, 0x00));
-    EXPECT_EQ(Background(Find<QWidget>("Panel3")), QColor(0x00, 0x00, 0xFF));
-    EXPECT_EQ(Background(Find<QWidget>("CheckBox7")), QColor(0xFF, 0xFF, 0x00));
-    for (int n = 1; n <= 6; ++n)
-        EXPECT_EQ(Background(Find<QWidget>(N("Label", n))), kRed) << n;
-    EXPECT_EQ(Background(Find<QWidget>("Label58")), kRed);
-    // The inputs are unknown until they have read stable once.
-    const QColor caption = QGuiApplication::palette().color(QPalette::Active, QPalette::Highlight);
-    EXPECT_EQ(Background(Find<QWidget>("Label7")), caption);
-    EXPECT_EQ(Background(Find<QWidget>("Label8")), caption);
-    for (int n = 1; n <= 25; ++n)
-        EXPECT_EQ(Base(Find<QWidget>(N("ComboBox", n))), kAqua) << n;
-    for (int n = 1; n <= 18; ++n)
-        EXPECT_EQ(Base(Find<QWidget>(N("Edit", n))), kAqua) << n;
-    for (int n = 1; n <= 30; ++n)
-        EXPECT_EQ(Base(Find<QWidget>(N("DateTimePicker", n))), kAqua) << n;
-
-    form->ShowRemoteLamp(true);
-    EXPECT_EQ(Background(Find<QWidget>("Label58")), kGreen);
-    form->ShowRemoteLamp(false);
-    EXPECT_EQ(Background(Find<QWidget>("Label58")), kRed);
-}
-
-TEST_F(Form1Window, BothTicksRunFromCreation)
-{
-    QTimer* exchange = Find<QTimer>("Timer1");
-    EXPECT_TRUE(exchange->isActive());
-    EXPECT_EQ(exchange->interval(), 20);
-    EXPECT_EQ(exchange->timerType(), Qt::PreciseTimer);
-    QTimer* second = Find<QTimer>("Timer2");
-    EXPECT_TRUE(second->isActive());
-    EXPECT_TRUE(second->isSingleShot());
-    EXPECT_EQ(second->timerType(), Qt::PreciseTimer);
-    EXPECT_EQ(second->interval(), 705);  // the clock reads .300: 5 ms past the next full second
-}
-
-TEST_F(Form1Window, StartsOnTheDefaultsWithThePortOpenAndNoCounts)
-{
-    const Model& m = form->model();
-    for (int r = 0; r < kRelayCount; ++r) {
-        EXPECT_EQ(m.RelayMode(r), ModeToggle);
-        EXPECT_EQ(m.SecondsTimer[r].SecondCount, -1);
-        EXPECT_EQ(m.ProgramDate(r, 0), EncodeDate(2024, 3, 15));
-        EXPECT_EQ(m.WindowMaxMinutes(r, 0), 0);
-    }
-    EXPECT_EQ(m.RelayBits, 0);
-    // The refresh after the defaults: every day selector shows "Date", every "max." edit 0,
-    // and no mode fields in "Toggle".
     for (int n = 1; n <= 6; ++n) {
-        EXPECT_EQ(Find<QComboBox>(N("ComboBox", 12 + n))->currentText(), "Date");
-        EXPECT_EQ(Find<QLineEdit>(N("Edit", 12 + n))->text(), "0");
-        EXPECT_EQ(Find<QLineEdit>(N("Edit", 2 * n))->text(), "0");
-        EXPECT_FALSE(Shown(N("ComboBox", 6 + n)));
+        EXPECT_FALSE(Shown(N("ComboBox", 6 + n))) << "no mode fields in Toggle";
         EXPECT_FALSE(Shown(N("Panel", 3 + n)));
         EXPECT_FALSE(Shown(N("Panel", 9 + n)));
     }
-    EXPECT_EQ(Find<QTimeEdit>("DateTimePicker7")->time(), QTime(12, 34, 56, 300));
-
-    const AdapterState& a = form->adapter();
-    EXPECT_EQ(a.ComNumber, 1);
-    EXPECT_EQ(a.ChipAddress, 0x20);
-    EXPECT_EQ(a.PortSettings, "Com1:4800,N,8,1");
-    EXPECT_TRUE(a.PortOpen);
-    EXPECT_EQ(board.OpenComNumber(), 1);
-    EXPECT_FALSE(Find<QPushButton>("Button7")->isEnabled());
-    EXPECT_TRUE(Find<QPushButton>("Button8")->isEnabled());
-    EXPECT_TRUE(recorder.reports.isEmpty());
 }
 
-class Form1Port : public FormFixture<> {
-protected:
-    void SetUp() override
-    {
-        FormFixture::SetUp();
-        StopTimers();
-    }
-
-    void ExpectRunning(bool running)
-    {
+TEST_F(Form1Window, PortControlsAreUsableOnlyWhileTheExchangeIsStopped)
+{
+    const auto expectRunning = [this](bool running) {
         for (const char* control : {"RadioGroup1", "ComboBox19", "Button7", "Button11", "Button12"})
             EXPECT_EQ(Find<QWidget>(control)->isEnabled(), !running) << control;
         EXPECT_EQ(Find<QWidget>("Button8")->isEnabled(), running);
-    }
-
-    void Ticks(int count)
-    {
-        for (int i = 0; i < count; ++i)
-            form->Timer1Timer();
-    }
-};
-
-TEST_F(Form1Port, StopUnlocksAndStartLocksThePortControls)
-{
-    ExpectRunning(true);
+    };
+    expectRunning(true);
     Find<QPushButton>("Button8")->click();
-    EXPECT_FALSE(form->adapter().PortOpen);
-    EXPECT_FALSE(board.IsOpen());
-    ExpectRunning(false);
-
-    form->model().SecondsTimer[2].SecondCount = 77;
+    expectRunning(false);
+    EXPECT_TRUE(Settled([this] { return !board.IsOpen(); }));
     Find<QPushButton>("Button7")->click();
-    EXPECT_TRUE(form->adapter().PortOpen);
+    EXPECT_TRUE(Settled([this] { return core->portControlsLocked(); }));
     EXPECT_TRUE(board.IsOpen());
-    ExpectRunning(true);
-    EXPECT_EQ(form->model().SecondsTimer[2].SecondCount, 0);
+    expectRunning(true);
 }
 
-TEST_F(Form1Port, AFailedStartLeavesTheControlsUsable)
-{
-    Find<QPushButton>("Button8")->click();
-    form->adapter().PortSettings = "COM9:4800,N,8,1";  // no such port on the board
-    Find<QPushButton>("Button7")->click();
-    EXPECT_FALSE(form->adapter().PortOpen);
-    ExpectRunning(false);
-}
-
-TEST_F(Form1Port, OnlyTheUsersChoiceOfAComPortChangesIt)
+TEST_F(Form1Window, OnlyTheUsersChoiceOfAComPortReachesTheController)
 {
     Find<QPushButton>("Button8")->click();
     Choose("ComboBox19", 4);
-    EXPECT_EQ(form->adapter().ComNumber, 5);
-    EXPECT_EQ(form->adapter().PortSettings, "COM5:4800,N,8,1");
-    EXPECT_FALSE(board.IsOpen());  // nothing opens before START
-
-    Find<QPushButton>("Button7")->click();
-    EXPECT_EQ(board.OpenComNumber(), 5);
-    form->Timer1Timer();
-    EXPECT_EQ(Find<QLabel>("Label9")->text(), "COM 5   Open");
-
-    // A configuration load sets the list without it counting as a choice.
-    form->adapter().ComNumber = 3;
-    form->ShowAdapterSettings();
-    EXPECT_EQ(Find<QComboBox>("ComboBox19")->currentText(), "COM  3");
-    EXPECT_EQ(form->adapter().PortSettings, "COM5:4800,N,8,1");
+    EXPECT_EQ(adapter().ComNumber, 5);
     Find<QComboBox>("ComboBox19")->setCurrentIndex(6);
-    EXPECT_EQ(form->adapter().ComNumber, 3);
-}
-
-TEST_F(Form1Port, TextTypedIntoTheComListIsNoPort)
-{
-    Find<QPushButton>("Button8")->click();
+    EXPECT_EQ(adapter().ComNumber, 5);
     TypeInto(Find<QComboBox>("ComboBox19")->lineEdit(), "x");
-    EXPECT_EQ(form->adapter().ComNumber, 0);
-    Find<QPushButton>("Button7")->click();
-    EXPECT_FALSE(form->adapter().PortOpen);
-    form->Timer1Timer();
-    EXPECT_EQ(Find<QLabel>("Label9")->text(), "COM 0   Close");
+    EXPECT_EQ(adapter().ComNumber, 0) << "typed text is no port";
 }
 
-TEST_F(Form1Port, ChipTypeFollowsTheChosenItemAlsoWhenSetByTheProgram)
+TEST_F(Form1Window, StatusLinesShowTheControllersFacts)
 {
-    const auto items = Find<QGroupBox>("RadioGroup1")->findChildren<QRadioButton*>();
-    ASSERT_EQ(items.size(), 2);
-    items[1]->setChecked(true);
-    EXPECT_EQ(form->adapter().ChipAddress, 0x38);
-    // An address from a hand-edited file stays as it is while the item does not change.
-    form->adapter().ChipAddress = 0x21;
-    form->ShowAdapterSettings();
-    EXPECT_TRUE(items[1]->isChecked());
-    EXPECT_EQ(form->adapter().ChipAddress, 0x21);
-    form->adapter().ChipAddress = 0x20;
-    form->ShowAdapterSettings();
-    EXPECT_TRUE(items[0]->isChecked());
-    EXPECT_EQ(form->adapter().ChipAddress, 0x20);
+    const struct {
+        BusFacts facts;
+        const char *port, *adapter;
+    } cases[] = {{{true, 5, true}, "COM 5   Open", "Adapter  connected"},
+                 {{true, 1, false}, "COM 1   Open", "Adapter  not connected"},
+                 {{false, 0, false}, "COM 0   Close", "Adapter  not connected"}};
+    for (const auto& c : cases) {
+        emit core->BusFactsChanged(c.facts);
+        EXPECT_EQ(Find<QLabel>("Label9")->text(), c.port);
+        EXPECT_EQ(Find<QLabel>("Label13")->text(), c.adapter);
+    }
 }
 
-TEST_F(Form1Port, ExchangeTicksLightTheLampsThroughTheBoard)
+TEST_F(Form1Window, LampsShowTheRelaysWrittenTheInputsReadAndTheLastClientEvent)
 {
+    const auto colour = [this](const char* prefix, int n) { return Colour(Find<QWidget>(N(prefix, n))); };
     Find<QPushButton>("Button3")->click();
-    EXPECT_EQ(form->model().RelayBits & 0x3F, 0x04);
-    Ticks(2);
-    EXPECT_EQ(board.RelayPins(), 0x04);
+    ASSERT_TRUE(Settled([this] { return board.RelayPins() == 0x04; }));  // through the board
+    QTest::qWait(50);
     for (int n = 1; n <= 6; ++n)
-        EXPECT_EQ(Background(Find<QWidget>(N("Label", n))), n == 3 ? kGreen : kRed) << n;
-    EXPECT_EQ(Find<QLabel>("Label9")->text(), "COM 1   Open");
-    EXPECT_EQ(Find<QLabel>("Label13")->text(), "Adapter  connected");
+        EXPECT_EQ(colour("Label", n), n == 3 ? kGreen : kRed) << n;
+    emit core->RelaysWritten(0x21);
+    for (int n = 1; n <= 6; ++n)
+        EXPECT_EQ(colour("Label", n), n == 1 || n == 6 ? kGreen : kRed) << n;
 
-    board.SetK1Closed(true);
-    Ticks(2 * 8);
-    EXPECT_TRUE(form->adapter().K1Closed);
-    EXPECT_EQ(Background(Find<QWidget>("Label7")), kGreen);
-    EXPECT_EQ(Background(Find<QWidget>("Label8")), kRed);
-
-    Find<QPushButton>("Button3")->click();
-    Ticks(2);
-    EXPECT_EQ(board.RelayPins(), 0);
-    EXPECT_EQ(Background(Find<QWidget>("Label3")), kRed);
+    emit core->InputsRead(true, false);
+    EXPECT_EQ(colour("Label", 7), kGreen);
+    EXPECT_EQ(colour("Label", 8), kRed);
+    emit core->ClientConnectedChanged(true);
+    EXPECT_EQ(colour("Label", 58), kGreen);
+    emit core->ClientConnectedChanged(false);
+    EXPECT_EQ(colour("Label", 58), kRed);
 }
 
-TEST_F(Form1Port, AStoppedPortLeavesLampsAndBoardAlone)
+TEST_F(Form1Window, TheSecondTickShowsWeekdayDateAndTime)
 {
-    Find<QPushButton>("Button8")->click();
-    Find<QPushButton>("Button1")->click();
-    board.ResetCounters();
-    Ticks(4);
-    EXPECT_EQ(board.LineChanges() + board.CtsCalls(), 0u);
-    EXPECT_EQ(form->model().RelayBits, 0x01);
-    EXPECT_EQ(Background(Find<QWidget>("Label1")), kRed);
-    EXPECT_EQ(Find<QLabel>("Label9")->text(), "COM 1   Close");
-    EXPECT_EQ(Find<QLabel>("Label13")->text(), "Adapter  not connected");
-}
-
-TEST_F(Form1Port, ABoardThatDoesNotAnswerShowsNotConnected)
-{
-    board.SetAnswering(false);
-    Ticks(3);
-    EXPECT_EQ(Find<QLabel>("Label9")->text(), "COM 1   Open");
-    EXPECT_EQ(Find<QLabel>("Label13")->text(), "Adapter  not connected");
-}
-
-TEST_F(Form1Port, ResetSwitchesEveryRelayOff)
-{
-    form->model().RelayMode(4) = ModeSecondsTimer;
-    for (int n : {1, 2, 6})
-        Find<QPushButton>(N("Button", n))->click();
-    SetRelay(form->model(), 4);
-    form->model().SecondsTimer[4].SecondCount = 9;
-    Find<QPushButton>("Button9")->click();
-    EXPECT_EQ(form->model().RelayBits, 0);
-    EXPECT_EQ(form->model().SecondsTimer[4].SecondCount, -1);
-}
-
-using Form1Clock = Form1Port;
-
-TEST_F(Form1Clock, TheSecondTickShowsWeekdayDateAndTime)
-{
-    form->Timer2Timer();
+    core->SecondTimerFired();
     EXPECT_EQ(Find<QLabel>("Label11")->text(), "12:34:56");
     EXPECT_EQ(Find<QLabel>("Label10")->text(),
               "Fr ,  " + QLocale().toString(QDate(2024, 3, 15), QLocale::ShortFormat));
-    EXPECT_EQ(form->model().SecondText, "56");
-    for (const SecondsTimerRecord& timer : form->model().SecondsTimer)
-        EXPECT_EQ(timer.SecondCount, 0);
-}
-
-TEST_F(Form1Clock, TheTickIsArmedJustPastTheNextFullSecond)
-{
-    EXPECT_EQ(SecondTickDelayMs({2024, 1, 1, 0, 0, 0, 0}), 1005);
-    EXPECT_EQ(SecondTickDelayMs({2024, 1, 1, 0, 0, 0, 5}), 1000);
-    EXPECT_EQ(SecondTickDelayMs({2024, 1, 1, 0, 0, 0, 999}), 6);
-
-    QTimer* second = Find<QTimer>("Timer2");
-    clock.now.millisecond = 640;
-    form->Timer2Timer();
-    EXPECT_TRUE(second->isActive());
-    EXPECT_TRUE(second->isSingleShot());
-    EXPECT_EQ(second->timerType(), Qt::PreciseTimer);
-    EXPECT_EQ(second->interval(), 365);
-}
-
-TEST_F(Form1Clock, EverySecondOfTheClockTicksOnce)
-{
-    const auto count = [this] { return form->model().SecondsTimer[0].SecondCount; };
-    clock.now = {2024, 3, 15, 23, 59, 58, 5};
-    form->Timer2Timer();
-    EXPECT_EQ(count(), 0);
-    // A wake-up a little early still reads the same second: no second tick for it.
-    clock.now.millisecond = 998;
-    form->Timer2Timer();
-    EXPECT_EQ(count(), 0);
-    EXPECT_EQ(Find<QTimer>("Timer2")->interval(), 7);
-    clock.now = {2024, 3, 15, 23, 59, 59, 6};
-    form->Timer2Timer();
     clock.now = {2024, 3, 16, 0, 0, 0, 5};
-    form->Timer2Timer();
-    EXPECT_EQ(count(), 2);
+    core->SecondTimerFired();
     EXPECT_EQ(Find<QLabel>("Label11")->text(), "00:00:00");
     EXPECT_TRUE(Find<QLabel>("Label10")->text().startsWith("Sa ,  "));
 }
 
-TEST(Form1RealTimers, TicksArriveFromTheEventLoop)
+TEST_F(Form1Window, StartupShowsTheStoredSettingsNamesAndChip)
 {
-    ReportRecorder recorder;
-    SimulatedBoard board;
-    SystemClock clock;
-    LcgRandom random;
-    NoBusDelay delay;
-    TForm1 form(board, clock, random, delay);
-    auto* time = form.findChild<QLabel*>("Label11");
-    auto* adapter = form.findChild<QLabel*>("Label13");
-    ASSERT_TRUE(time && adapter);
-    // The status shows the acknowledge of the exchange before, so the first exchange tick still
-    // says "not connected"; and when the program starts late in a second, the first second tick
-    // can come before it.
-    QElapsedTimer waited;
-    waited.start();
-    while ((time->text() == "-" || adapter->text() != "Adapter  connected") && waited.elapsed() < 5000)
-        QTest::qWait(10);
-    EXPECT_EQ(adapter->text(), "Adapter  connected");
-    EXPECT_EQ(time->text().size(), 8) << time->text().toStdString();
-    EXPECT_TRUE(recorder.reports.isEmpty());
+    Model stored;
+    stored.RelayMode(2) = ModeTimer;
+    PutFile(work.Path("haus.dat"), WriteConfiguration(stored, 5, 56));
+    // UTF-8 is shown as such; a byte that is no UTF-8 shows as one character.
+    PutFile(work.Path("swcf.ini"), JoinLines({"haus.dat", "", "", " Licht ", "K\xc3\xbc", "Tor\xe4"}));
+    Open();
+    EXPECT_EQ(Find<QComboBox>("ComboBox3")->currentIndex(), ModeTimer);
+    EXPECT_TRUE(Shown("ComboBox9"));
+    EXPECT_EQ(Find<QComboBox>("ComboBox19")->currentIndex(), 4);
+    EXPECT_TRUE(Find<QRadioButton>("RadioGroup1Item1")->isChecked());
+    EXPECT_EQ(Find<QLabel>("Label1")->text(), " Licht ");
+    EXPECT_EQ(Find<QLabel>("Label2")->text(), QString::fromUtf8("K\xc3\xbc"));
+    EXPECT_EQ(Find<QLabel>("Label3")->text(), QString::fromLatin1("Tor\xe4"));
 }
 
-// A window whose storage steps can be made to fail.
-class FailingForm : public TForm1 {
-public:
-    using TForm1::TForm1;
-    bool failSave = false;
-    bool settingsSaved = false;
-    bool serverDestroyed = false;
-    void SaveConfiguration() override
-    {
-        if (failSave)
-            throw std::runtime_error("E/A-Fehler 103");
-    }
-    void SaveSettingsFile() override { settingsSaved = true; }
-    void DestroyRemoteServer() override { serverDestroyed = true; }
-    void Button13Click() override { throw std::runtime_error("Dateizugriff verweigert"); }
-};
-
-using Form1Close = FormFixture<FailingForm>;
-
-TEST_F(Form1Close, ClosingReleasesThePortSavesAndStopsTheTicks)
+TEST_F(Form1Window, TheChipChooserSetsTheAddressAndShowsTheLoadedOne)
 {
-    EXPECT_TRUE(form->close());
-    EXPECT_FALSE(board.IsOpen());
-    EXPECT_TRUE(form->settingsSaved);
-    EXPECT_TRUE(form->serverDestroyed);
-    EXPECT_FALSE(Find<QTimer>("Timer1")->isActive());
-    EXPECT_FALSE(Find<QTimer>("Timer2")->isActive());
-    EXPECT_TRUE(recorder.reports.isEmpty());
-}
-
-TEST_F(Form1Close, AFailingSaveIsReportedAndKeepsTheWindowOpen)
-{
-    form->failSave = true;
-    EXPECT_FALSE(form->close());
-    EXPECT_EQ(recorder.reports, QStringList{"E/A-Fehler 103."});
-    EXPECT_FALSE(form->settingsSaved);
-    EXPECT_FALSE(form->serverDestroyed);
-    EXPECT_TRUE(Find<QTimer>("Timer1")->isActive());
-    // The port is closed but still reads open; the exchange stays off it until STOP.
-    EXPECT_FALSE(board.IsOpen());
-    board.ResetCounters();
-    form->Timer1Timer();
-    form->Timer1Timer();
-    EXPECT_EQ(board.LineChanges(), 0u);
     Find<QPushButton>("Button8")->click();
-    Find<QPushButton>("Button7")->click();
-    EXPECT_TRUE(board.IsOpen());
+    Find<QRadioButton>("RadioGroup1Item1")->click();
+    EXPECT_EQ(adapter().ChipAddress, 0x38);
+    // A stored address other than 56 is the PCF 8574, and the chooser shows it.
+    PutFile(work.Path("chip.dat"), WriteConfiguration(Model(), 1, 0x21));
+    dialogs.answer = work.Path("chip.dat");
+    Find<QPushButton>("Button12")->click();
+    EXPECT_EQ(adapter().ChipAddress, 0x20);
+    EXPECT_TRUE(Find<QRadioButton>("RadioGroup1Item0")->isChecked());
+}
 
-    form->failSave = false;
+TEST_F(Form1Window, TheRemoteBoxShowsWhetherTheServerCouldOpen)
+{
+    QTcpServer other;
+    ASSERT_TRUE(other.listen(QHostAddress::LocalHost, 0));
+    PutFile(work.Path("swcf.ini"), JoinLines({"", "", "0", "", "", "", "", "", "", "", "", "1"}));
+    Open();
+    QCheckBox* box = Find<QCheckBox>("CheckBox7");
+    EXPECT_TRUE(box->isChecked());
+    box->click();
+    EXPECT_FALSE(box->isChecked());
+    EXPECT_FALSE(core->server().IsOpen());
+    core->remote().RemotePort = std::to_string(other.serverPort());
+    box->click();
+    EXPECT_FALSE(box->isChecked()) << "a port in use switches Remote off again";
+    EXPECT_TRUE(report.reports.isEmpty());
+}
+
+TEST_F(Form1Window, LoadAndSaveAskForANameAndACancelChangesNothing)
+{
+    Find<QPushButton>("Button8")->click();
+    dialogs.answer = work.Path("zwei.dat");
+    Find<QPushButton>("Button11")->click();
+    EXPECT_EQ(core->configFileName(), work.Path("zwei.dat").toStdString());
+    EXPECT_TRUE(Settled([this] { return core->portControlsLocked(); })) << "Save ends with START";
+
+    Find<QPushButton>("Button8")->click();
+    Find<QPushButton>("Button4")->click();
+    dialogs.answer.clear();
+    Find<QPushButton>("Button12")->click();
+    Find<QPushButton>("Button11")->click();
+    EXPECT_TRUE(RelayIsOn(model(), 3));
+    EXPECT_TRUE(Settled([this] { return !board.IsOpen(); }));
+    dialogs.answer = work.Path("zwei.dat");
+    Find<QPushButton>("Button12")->click();
+    EXPECT_FALSE(RelayIsOn(model(), 3)) << "Load runs RESET";
+    EXPECT_TRUE(Settled([this] { return board.IsOpen(); }));
+}
+
+TEST_F(Form1Window, TheCloseBoxClosesThroughTheControllerAndStaysWhenTheSaveFails)
+{
+    core->Save(work.Path("no/such/folder/x.dat").toStdString());
+    EXPECT_FALSE(form->close());
+    EXPECT_EQ(report.reports.size(), 2);
+    core->Save(work.Path("x.dat").toStdString());
     EXPECT_TRUE(form->close());
-}
-
-TEST_F(Form1Close, AnErrorInAHandlerIsReportedAndTheProgramGoesOn)
-{
-    StopTimers();
-    Find<QPushButton>("Button13")->click();
-    EXPECT_EQ(recorder.reports, QStringList{"Dateizugriff verweigert."});
-    Find<QPushButton>("Button1")->click();
-    EXPECT_TRUE(RelayIsOn(form->model(), 0));
-}
-
-TEST(ErrorReport, AddsAFullStopAfterCharactersAboveIt)
-{
-    EXPECT_EQ(ErrorReportText("E/A-Fehler 103"), "E/A-Fehler 103.");
-    EXPECT_EQ(ErrorReportText("Ungültige numerische Eingabe"), "Ungültige numerische Eingabe.");
-    EXPECT_EQ(ErrorReportText(QString::fromUtf8("Größe ä")), QString::fromUtf8("Größe ä."));
-    EXPECT_EQ(ErrorReportText("Ende."), "Ende.");
-    EXPECT_EQ(ErrorReportText("Wirklich!"), "Wirklich!");
-    EXPECT_EQ(ErrorReportText("a-"), "a-");
-    EXPECT_EQ(ErrorReportText("a/"), "a/.");
-    EXPECT_EQ(ErrorReportText(""), "");
-}
-
-TEST(ErrorReport, RunReportedCatchesAtTheHandlerBoundary)
-{
-    ReportRecorder recorder;
-    EXPECT_TRUE(RunReported(nullptr, [] {}));
-    EXPECT_FALSE(RunReported(nullptr, [] { throw std::runtime_error("Datei nicht gefunden"); }));
-    EXPECT_FALSE(RunReported(nullptr, [] { throw 42; }));
-    ASSERT_EQ(recorder.reports.size(), 2);
-    EXPECT_EQ(recorder.reports[0], "Datei nicht gefunden.");
+    EXPECT_TRUE(QFile::exists(work.Path("swcf.ini")));
+    EXPECT_FALSE(board.IsOpen()) << "the close waits for the bus thread to end";
 }
 
 }  // namespace
-}  // namespace tavoxa::test
+}  // namespace tavoxa::testing

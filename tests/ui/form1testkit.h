@@ -1,63 +1,46 @@
-// Test kit of the main window: the window on the simulated board with a clock stepped by hand,
-// error reports recorded instead of shown, and the user's gestures on selectors and edits.
+// Test kit of the main window: the window over a controller on the simulated board (see
+// tests/core/controllerfixture.h), file dialogs answered by the test, and the user's gestures on
+// selectors and edits.
 #pragma once
-
-#include <gtest/gtest.h>
 
 #include <QComboBox>
 #include <QLineEdit>
-#include <QStringList>
 #include <QTest>
-#include <QTimer>
 #include <memory>
 
-#include "adapter/i2c.h"
-#include "adapter/simboard.h"
-#include "engine/clock.h"
-#include "engine/random.h"
-#include "ui/errorreport.h"
+#include "tests/core/controllerfixture.h"
 #include "ui/form1.h"
 
-namespace tavoxa::test {
+namespace tavoxa::testing {
 
-class StepClock : public Clock {
+class AnsweredDialogs : public FileDialogs {
 public:
-    LocalDateTime now{2024, 3, 15, 12, 34, 56, 300};  // a Friday
-    LocalDateTime Now() const override { return now; }
+    QString AskOpenName() override { return answer; }
+    QString AskSaveName() override { return answer; }
+    QString answer;  // empty: cancelled
 };
 
-// The error reports of one test, in place of modal boxes.
-class ReportRecorder {
-public:
-    ReportRecorder()
-    {
-        previous_ = SetErrorReportHook([this](QWidget*, const QString& text) { reports << text; });
-    }
-    ~ReportRecorder() { SetErrorReportHook(previous_); }
-    QStringList reports;
-
-private:
-    ErrorReportHook previous_;
-};
-
-template <typename Form = TForm1>
-class FormFixture : public ::testing::Test {
+class WindowFixture : public ControllerFixture {
 protected:
-    void SetUp() override { form = std::make_unique<Form>(board, clock, random, delay); }
+    void SetUp() override { Open(); }
+
+    // The program as it starts: controller, window over it, then the start-up.
+    void Open()
+    {
+        form.reset();
+        Create();
+        form = std::make_unique<TForm1>(*core, &dialogs);
+        core->Startup();
+        StopTimers();
+        // The port opens on the bus thread; the window shows it once it is reported (a stored
+        // chip that is not on the board never answers).
+        WaitUntil([this] { return core->busFacts().Connected; }, 1000);
+    }
 
     template <typename T>
     T* Find(const QString& name) const
     {
-        T* widget = form->template findChild<T*>(name);
-        EXPECT_NE(widget, nullptr) << "no " << name.toStdString();
-        return widget;
-    }
-
-    // The ticks are driven by hand; a running timer would tick between the steps of a test.
-    void StopTimers()
-    {
-        Find<QTimer>("Timer1")->stop();
-        Find<QTimer>("Timer2")->stop();
+        return testing::Find<T>(form.get(), name);
     }
 
     // Choosing an entry from the list, as the user does; the index moves first, as QComboBox
@@ -85,12 +68,8 @@ protected:
     // What the user sees once the window is shown: the control and all its panels visible.
     bool Shown(const QString& name) const { return Find<QWidget>(name)->isVisibleTo(form.get()); }
 
-    ReportRecorder recorder;
-    SimulatedBoard board;
-    StepClock clock;
-    LcgRandom random;
-    NoBusDelay delay;
-    std::unique_ptr<Form> form;
+    AnsweredDialogs dialogs;
+    std::unique_ptr<TForm1> form;
 };
 
-}  // namespace tavoxa::test
+}  // namespace tavoxa::testing

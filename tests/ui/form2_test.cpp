@@ -1,45 +1,42 @@
 // The help window: fixed text, read-only memo, OK closes it and has the focus.
+#include "ui/form2.h"
+
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 
-#include "ui/form2.h"
+#include "testkit.h"
 
 using tavoxa::TForm2;
 
-TEST(HelpWindow, CaptionControlsAndNoTitleBarButtons)
+TEST(HelpWindow, ControlsTitleAndTextByName)
 {
     TForm2 form;
     EXPECT_EQ(form.windowTitle(), "Help Tavoxa");
-    const Qt::WindowFlags flags = form.windowFlags();
-    EXPECT_FALSE(flags & Qt::WindowCloseButtonHint);
-    EXPECT_FALSE(flags & Qt::WindowSystemMenuHint);
-    EXPECT_FALSE(flags & Qt::WindowMinimizeButtonHint);
-    EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
-    for (const char* name : {"Label1", "Label2", "Label3", "Label4"}) {
-        auto* label = form.findChild<QLabel*>(name);
-        ASSERT_NE(label, nullptr) << name;
-        EXPECT_EQ(label->text(), "FREEWARE");
+    for (Qt::WindowType button : {Qt::WindowCloseButtonHint, Qt::WindowSystemMenuHint,
+                                  Qt::WindowMinimizeButtonHint, Qt::WindowMaximizeButtonHint})
+        EXPECT_FALSE(form.windowFlags() & button) << button;
+    const std::pair<const char*, const char*> controls[] = {{"Label1", "FREEWARE"},
+                                                            {"Label2", "FREEWARE"},
+                                                            {"Label3", "FREEWARE"},
+                                                            {"Label4", "FREEWARE"},
+                                                            {"BitBtn1", "OK"}};
+    for (const auto& [name, text] : controls) {
+        auto* control = tavoxa::testing::Find<QWidget>(&form, name);
+        ASSERT_NE(control, nullptr);
+        EXPECT_EQ(control->property("text").toString(), text) << name;
     }
-    auto* ok = form.findChild<QPushButton*>("BitBtn1");
-    ASSERT_NE(ok, nullptr);
-    EXPECT_EQ(ok->text(), "OK");
-    EXPECT_TRUE(ok->isDefault());
-}
+    EXPECT_TRUE(form.findChild<QPushButton*>("BitBtn1")->isDefault());
 
-TEST(HelpWindow, TextHasTitleAndEveryHeadingInOrder)
-{
+    // The text: a framed title with the version, then every heading in order.
     const QString text = TForm2::HelpText();
-    ASSERT_FALSE(text.isEmpty());
-    const QString firstLine = text.section('\n', 0, 0);
-    EXPECT_TRUE(firstLine.startsWith("*"));
+    EXPECT_TRUE(text.section('\n', 0, 0).startsWith("*") && text.section('\n', 0, 0).endsWith("*"));
     EXPECT_TRUE(text.section('\n', 0, 5).contains("Version 4.1b"));
-    EXPECT_TRUE(firstLine.endsWith("*"));
     EXPECT_TRUE(text.section('\n', 0, 5).contains("T A V O X A"));
     EXPECT_TRUE(text.contains("swcf.dat"));
     const char* headings[] = {
@@ -60,8 +57,7 @@ TEST(HelpWindow, TextHasTitleAndEveryHeadingInOrder)
     for (const char* heading : headings) {
         const qsizetype found = text.indexOf("\n" + QString::fromUtf8(heading) + "\n", at);
         EXPECT_GE(found, at) << heading;
-        if (found >= 0)
-            at = found;
+        at = std::max(at, found);
     }
 }
 

@@ -1,0 +1,238 @@
+// The controller without a window: start-up on the defaults, port control, the exchange through
+// the simulated board, the second tick, and what reaches the user as an error report.
+#include <QSignalSpy>
+#include <stdexcept>
+
+#include "engine/secondtick.h"
+#include "tests/core/controllerfixture.h"
+
+namespace tavoxa::testing {
+namespace {
+
+TEST_F(ControllerFixture, StartupRunsTheSecondTickOnTheDefaultsWithThePortOpenAndNoCounts)
+{
+    Create();
+    EXPECT_FALSE(core->secondTimer()->isActive()) << "nothing ticks before start-up";
+    QSignalSpy lock(core.get(), &RelayController::PortControlsLockChanged);
+    core->Startup();
+
+    QTimer* second = core->secondTimer();
+    EXPECT_EQ(second->objectName(), "Timer2");
+    EXPECT_TRUE(second->isActive());
+    EXPECT_TRUE(second->isSingleShot());
+    EXPECT_EQ(second->timerType(), Qt::PreciseTimer);
+    EXPECT_EQ(second->interval(), 705);  // the clock reads .300: 5 ms past the next full second
+
+    for (int r = 0; r < kRelayCount; ++r) {
+        EXPECT_EQ(model().RelayMode(r), ModeToggle);
+        EXPECT_EQ(model().SecondsTimer[r].SecondCount, -1);
+        EXPECT_EQ(model().ProgramDate(r, 0), EncodeDate(2024, 3, 15));
+        EXPECT_EQ(model().WindowMaxMinutes(r, 0), 0);
+    }
+    EXPECT_EQ(model().RelayBits, 0);
+    EXPECT_EQ(adapter().ComNumber, 1);
+    EXPECT_EQ(adapter().ChipAddress, 0x20);
+    // The port opens on the bus thread; the controls lock once it reports the port open.
+    ASSERT_TRUE(Settled([this] { return core->portControlsLocked(); }));
+    EXPECT_TRUE(adapter().PortOpen);
+    EXPECT_EQ(board.OpenComNumber(), 1);
+    ASSERT_EQ(lock.count(), 1);
+    EXPECT_TRUE(lock[0][0].toBool());
+    EXPECT_TRUE(report.reports.isEmpty());
+}
+
+class Controller : public ControllerFixture {
+protected:
+    void SetUp() override
+    {
+        Start();
+        StopTimers();
+        ASSERT_TRUE(Settled([this] { return core->busFacts().Connected; }));
+    }
+};
+
+TEST_F(Controller, StopReleasesThePortAndStartZeroesTheCountsAndOpensIt)
+{
+    core->Stop();
+    EXPECT_FALSE(adapter().PortOpen);
+    EXPECT_FALSE(core->portControlsLocked());
+    EXPECT_TRUE(Settled([this] { return !board.IsOpen(); }));
+
+    model().SecondsTimer[2].SecondCount = 77;
+    core->Start();
+    ASSERT_TRUE(Settled([this] { return core->portControlsLocked(); }));
+    EXPECT_TRUE(adapter().PortOpen);
+    EXPECT_TRUE(board.IsOpen());
+    EXPECT_EQ(model().SecondsTimer[2].SecondCount, 0);
+}
+
+TEST_F(Controller, AChosenComPortOpensOnStartAndAPortThatFailsLeavesTheControlsUsable)
+{
+    core->Stop();
+    core->SelectComPort(4);
+    EXPECT_EQ(adapter().ComNumber, 5);
+    LetTheBusRun(50);
+    EXPECT_FALSE(board.IsOpen()) << "nothing opens before START";
+    core->Start();
+    ASSERT_TRUE(Settled([this] { return board.OpenComNumber() == 5 && core->busFacts().PortOpen; }));
+    EXPECT_TRUE(core->busFacts().PortOpen);
+    EXPECT_EQ(core->busFacts().ComNumber, 5);
+
+    // COM 9 is not on the list, and text typed into the list (position -1) is COM 0: no port.
+    for (int item : {8, -1}) {
+        core->Stop();
+        core->SelectComPort(item);
+        QSignalSpy status(&core->bus().Worker(), &BusWorker::StatusChanged);
+        core->Start();
+        ASSERT_TRUE(Settled([&status] { return !status.isEmpty(); })) << item;
+        EXPECT_FALSE(adapter().PortOpen) << item;
+        EXPECT_FALSE(core->portControlsLocked()) << item;
+        EXPECT_EQ(core->busFacts(), (BusFacts{false, item + 1, false})) << item;
+    }
+}
+
+TEST_F(Controller, ExchangeTicksWriteTheRelaysAndReadTheContactsThroughTheBoard)
+{
+    QSignalSpy relays(core.get(), &RelayController::RelaysWritten);
+    QSignalSpy inputs(core.get(), &RelayController::InputsRead);
+    QSignalSpy facts(core.get(), &RelayController::BusFactsChanged);
+    core->Toggle(2);
+    EXPECT_EQ(model().RelayBits & 0x3F, 0x04);
+    ASSERT_TRUE(Settled([&relays] { return !relays.isEmpty(); }));
+    EXPECT_EQ(board.RelayPins(), 0x04);
+    EXPECT_EQ(relays[0][0].value<uint8_t>(), 0x04) << "the lamps show the byte written";
+    EXPECT_EQ(core->busFacts(), (BusFacts{true, 1, true}));
+    const int factsShown = facts.count();
+    LetTheBusRun();
+    EXPECT_EQ(facts.count(), factsShown) << "unchanged facts are not reported again";
+    EXPECT_EQ(relays.count(), 1) << "an unchanged byte is not reported again";
+
+    board.SetK1Closed(true);
+    ASSERT_TRUE(Settled([this] { return adapter().K1Closed; }));
+    ASSERT_FALSE(inputs.isEmpty());
+    EXPECT_TRUE(inputs.last()[0].toBool());
+    EXPECT_FALSE(inputs.last()[1].toBool());
+    EXPECT_EQ(model().RelayBits & 0xC0, 0x40) << "between writes bits 6 and 7 carry the contacts as read";
+
+    core->Toggle(2);
+    ASSERT_TRUE(Settled([this] { return board.RelayPins() == 0; }));
+    EXPECT_TRUE(Settled([&relays] { return relays.last()[0].value<uint8_t>() == 0; }));
+}
+
+TEST_F(Controller, AStoppedPortLeavesTheBoardAloneAndABoardThatDoesNotAnswerIsNotConnected)
+{
+    core->Stop();
+    LetTheBusRun(50);  // a transaction under way at STOP completes
+    core->Toggle(0);
+    board.ResetCounters();
+    QSignalSpy relays(core.get(), &RelayController::RelaysWritten);
+    LetTheBusRun();
+    EXPECT_EQ(board.LineChanges() + board.CtsCalls(), 0u);
+    EXPECT_EQ(model().RelayBits & 0x3F, 0x01);
+    EXPECT_TRUE(relays.isEmpty());
+    EXPECT_EQ(core->busFacts(), (BusFacts{false, 1, false}));
+
+    board.SetAnswering(false);
+    core->Start();
+    EXPECT_TRUE(Settled([this] { return core->busFacts() == BusFacts{true, 1, false}; }));
+    LetTheBusRun();
+    EXPECT_EQ(core->busFacts(), (BusFacts{true, 1, false}));
+}
+
+TEST_F(Controller, ResetSwitchesEveryRelayOffAndStopsTheSecondsTimers)
+{
+    model().RelayMode(4) = ModeSecondsTimer;
+    for (int r : {0, 1, 5})
+        core->Toggle(r);
+    SetRelay(model(), 4);
+    model().SecondsTimer[4].SecondCount = 9;
+    core->Reset();
+    EXPECT_EQ(model().RelayBits & 0x3F, 0);
+    EXPECT_EQ(model().SecondsTimer[4].SecondCount, -1);
+}
+
+TEST_F(Controller, TheSecondTickSamplesTheClockAndCountsTheSeconds)
+{
+    QSignalSpy ticked(core.get(), &RelayController::SecondTicked);
+    core->SecondTimerFired();
+    EXPECT_EQ(ticked.count(), 1);
+    EXPECT_EQ(model().SecondText, "56");
+    EXPECT_EQ(model().DayName, "Fr");
+    for (const SecondsTimerRecord& timer : model().SecondsTimer)
+        EXPECT_EQ(timer.SecondCount, 0);
+}
+
+TEST_F(Controller, TheSecondTickIsArmedJustPastTheNextFullSecond)
+{
+    EXPECT_EQ(SecondTickDelayMs({2024, 1, 1, 0, 0, 0, 0}), 1005);
+    EXPECT_EQ(SecondTickDelayMs({2024, 1, 1, 0, 0, 0, 5}), 1000);
+    EXPECT_EQ(SecondTickDelayMs({2024, 1, 1, 0, 0, 0, 999}), 6);
+
+    clock.now.millisecond = 640;
+    core->SecondTimerFired();
+    EXPECT_TRUE(core->secondTimer()->isActive());
+    EXPECT_EQ(core->secondTimer()->interval(), 365);
+}
+
+TEST_F(Controller, EverySecondOfTheClockTicksOnceAcrossMidnight)
+{
+    QSignalSpy ticked(core.get(), &RelayController::SecondTicked);
+    const auto count = [this] { return model().SecondsTimer[0].SecondCount; };
+    clock.now = {2024, 3, 15, 23, 59, 58, 5};
+    core->SecondTimerFired();
+    EXPECT_EQ(count(), 0);
+    // A wake-up a little early still reads the same second: no second tick for it.
+    clock.now.millisecond = 998;
+    core->SecondTimerFired();
+    EXPECT_EQ(count(), 0);
+    EXPECT_EQ(ticked.count(), 1);
+    EXPECT_EQ(core->secondTimer()->interval(), 7);
+    clock.now = {2024, 3, 15, 23, 59, 59, 6};
+    core->SecondTimerFired();
+    clock.now = {2024, 3, 16, 0, 0, 0, 5};
+    core->SecondTimerFired();
+    EXPECT_EQ(count(), 2);
+    EXPECT_EQ(ticked.count(), 3);
+    EXPECT_EQ(model().DayName, "Sa");
+}
+
+TEST(ControllerTimers, TicksArriveFromTheEventLoop)
+{
+    WorkDir work;
+    RecordingReport report;
+    SimulatedBoard board;
+    SystemClock clock;
+    LcgRandom random;
+    NoBusDelay delay;
+    RelayController core(board, clock, random, delay, report);
+    QSignalSpy ticked(&core, &RelayController::SecondTicked);
+    core.Startup();
+    // The first transaction finds no acknowledge yet; a start late in a second can see the
+    // second tick before it.
+    EXPECT_TRUE(WaitUntil([&] { return !ticked.isEmpty() && core.busFacts().Connected; }, 5000));
+    EXPECT_EQ(board.RelayPins(), 0);
+    EXPECT_TRUE(report.reports.isEmpty());
+}
+
+TEST(ErrorReport, AddsAFullStopAfterCharactersAboveIt)
+{
+    EXPECT_EQ(ErrorReportText("E/A-Fehler 103"), "E/A-Fehler 103.");
+    EXPECT_EQ(ErrorReportText(QString::fromUtf8("Größe ä")), QString::fromUtf8("Größe ä."));
+    EXPECT_EQ(ErrorReportText("Ende."), "Ende.");
+    EXPECT_EQ(ErrorReportText("Wirklich!"), "Wirklich!");
+    EXPECT_EQ(ErrorReportText("a-"), "a-");
+    EXPECT_EQ(ErrorReportText("a/"), "a/.");
+    EXPECT_EQ(ErrorReportText(""), "");
+}
+
+TEST(ErrorReport, RunReportedCatchesAtTheHandlerBoundary)
+{
+    RecordingReport report;
+    EXPECT_TRUE(RunReported(report, [] {}));
+    EXPECT_FALSE(RunReported(report, [] { throw std::runtime_error("Datei nicht gefunden"); }));
+    EXPECT_FALSE(RunReported(report, [] { throw 42; }));
+    EXPECT_EQ(report.reports, (QStringList{"Datei nicht gefunden.", "Unbekannter Fehler."}));
+}
+
+}  // namespace
+}  // namespace tavoxa::testing

@@ -1,0 +1,70 @@
+// The controller on the simulated board, in a working directory of its own, with a clock stepped
+// by hand and the error reports recorded instead of shown. The window tests build on it.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QHostAddress>
+#include <QStringList>
+#include <QTimer>
+#include <functional>
+#include <memory>
+
+#include "adapter/i2c.h"
+#include "adapter/simboard.h"
+#include "core/relaycontroller.h"
+#include "engine/clock.h"
+#include "engine/random.h"
+#include "remote/remoteserver.h"
+#include "testkit.h"
+#include "tests/storage/storagetestutil.h"
+
+namespace tavoxa::testing {
+
+class StepClock : public Clock {
+public:
+    LocalDateTime now{2024, 3, 15, 12, 34, 56, 300};  // a Friday
+    LocalDateTime Now() const override { return now; }
+};
+
+class RecordingReport : public ErrorReport {
+public:
+    void Report(const QString& text) override { reports << text; }
+    QStringList reports;
+};
+
+class ControllerFixture : public ::testing::Test {
+protected:
+    // A new controller over the same board and directory, as a restart of the program; its
+    // server listens on the loopback only.
+    void Create()
+    {
+        core.reset();
+        core = std::make_unique<RelayController>(board, clock, random, delay, report);
+        core->server().SetListenAddress(QHostAddress::LocalHost);
+    }
+    void Start()
+    {
+        Create();
+        core->Startup();
+    }
+    // The second tick is driven by hand; a running timer would tick between the steps of a test.
+    // The exchange runs on the bus thread on its own.
+    void StopTimers() { core->secondTimer()->stop(); }
+    // Waits, with the event loop turning, until the bus thread has brought about `done`.
+    static bool Settled(const std::function<bool()>& done) { return WaitUntil(done, 5000); }
+    // Lets the exchange run for a while (for what must not happen).
+    static void LetTheBusRun(int ms = 200) { QTest::qWait(ms); }
+    Model& model() { return core->model(); }
+    AdapterState& adapter() { return core->adapter(); }
+
+    WorkDir work;
+    RecordingReport report;
+    SimulatedBoard board;
+    StepClock clock;
+    LcgRandom random;
+    NoBusDelay delay;
+    std::unique_ptr<RelayController> core;
+};
+
+}  // namespace tavoxa::testing

@@ -1,0 +1,203 @@
+// The controller with its files and its remote server: start-up reads swcf.ini and the
+// configuration file, closing writes both, Load and Save, and the Remote switch.
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include "storage/configfile.h"
+#include "storage/settingsfile.h"
+#include "tests/core/controllerfixture.h"
+
+namespace tavoxa::testing {
+namespace {
+
+using ControllerFiles = ControllerFixture;
+
+TEST_F(ControllerFiles, FirstStartWritesTavoxaDatAndTheNextStartLoadsIt)
+{
+    Start();
+    EXPECT_EQ(core->configFileName(), "tavoxa.dat");
+    EXPECT_FALSE(core->remoteOn()) << "no settings file opens no server";
+    model().RelayMode(2) = ModeTimer;
+    model().SecondsTimer[4].StartAfter = 77;
+    ASSERT_TRUE(core->Close());
+    EXPECT_TRUE(report.reports.isEmpty()) << report.reports.join("|").toStdString();
+    EXPECT_FALSE(board.IsOpen());
+    EXPECT_FALSE(core->secondTimer()->isActive());
+
+    const SettingsFileContent settings = tavoxa::LoadSettingsFile(work.Path("swcf.ini").toStdString());
+    EXPECT_EQ(settings.ConfigFileName, "tavoxa.dat");
+    EXPECT_FALSE(settings.Remote);
+
+    Start();
+    EXPECT_EQ(model().RelayMode(2), ModeTimer);
+    EXPECT_EQ(model().SecondsTimer[4].StartAfter, 77);
+    EXPECT_EQ(model().SecondsTimer[4].SecondCount, -1) << "counts are never restored";
+}
+
+TEST_F(ControllerFiles, NamesPasswordAndPortSurviveARestartByteForByte)
+{
+    // Leading and trailing blanks, UTF-8 and a byte that is no UTF-8 at all.
+    const std::vector<std::string> lines = {"haus.dat", "geheim", "26535", " Licht ", "K\xc3\xbc", "Tor\xe4",
+                                            "4",        "5",      "Uhr",   "T",       "K2 ",       "0"};
+    PutFile(work.Path("swcf.ini"), JoinLines(lines));
+    Start();
+    EXPECT_EQ(core->names()[0], " Licht ");
+    EXPECT_EQ(core->names()[2], "Tor\xe4");
+    EXPECT_EQ(core->remote().RemotePassword, "geheim");
+    EXPECT_EQ(core->remote().RemotePort, "26535");
+    EXPECT_FALSE(core->remoteOn());
+    ASSERT_TRUE(core->Close());
+    EXPECT_EQ(FileBytes(work.Path("swcf.ini")), JoinLines(lines));
+}
+
+// The chooser knows two chips: a stored 56 is the PCF 8574 A, anything else the PCF 8574.
+TEST_F(ControllerFiles, StoredComPortAndChipAreOpened)
+{
+    for (const auto& [stored, address] : {std::pair<uint8_t, uint8_t>{56, 0x38}, {32, 0x20}, {33, 0x20}}) {
+        Model settings;
+        settings.RelayMode(0) = ModeSecondsTimer;
+        PutFile(work.Path("haus.dat"), WriteConfiguration(settings, 5, stored));
+        PutFile(work.Path("swcf.ini"), JoinLines({"haus.dat"}));
+        Start();
+        EXPECT_EQ(adapter().ChipAddress, address) << int(stored);
+        EXPECT_EQ(adapter().ComNumber, 5);
+        EXPECT_TRUE(Settled([this] { return adapter().PortOpen && board.OpenComNumber() == 5; }));
+        EXPECT_EQ(model().RelayMode(0), ModeSecondsTimer);
+    }
+}
+
+TEST_F(ControllerFiles, ABadNumberIsReportedAndLeavesThePortClosed)
+{
+    std::string text = WriteConfiguration(Model(), 2, 32);
+    text.replace(text.find("\r\n", text.find("\r\n") + 2) + 2, 1, "x");  // line 3: a letter
+    PutFile(work.Path("haus.dat"), text);
+    PutFile(work.Path("swcf.ini"), JoinLines({"haus.dat"}));
+    Create();
+    QSignalSpy replaced(core.get(), &RelayController::SettingsReplaced);
+    core->Startup();
+    EXPECT_EQ(report.reports, QStringList{QString::fromUtf8("Ungültige numerische Eingabe.")});
+    EXPECT_EQ(replaced.count(), 1) << "the view shows what was read so far";
+    LetTheBusRun(50);
+    EXPECT_FALSE(adapter().PortOpen);
+    EXPECT_FALSE(board.IsOpen());
+    StopTimers();
+    core->Toggle(0);
+    EXPECT_TRUE(RelayIsOn(model(), 0)) << "the program goes on";
+
+    // The file that failed is kept beside it before the close overwrites it.
+    ASSERT_TRUE(core->Close());
+    EXPECT_EQ(FileBytes(work.Path("haus.dat.bak")), text);
+}
+
+TEST_F(ControllerFiles, LoadResetsAndStartsSaveStartsWithoutReset)
+{
+    Start();
+    StopTimers();
+    core->Stop();  // Load and Save need the port closed
+    core->SelectComPort(2);
+    SetRelay(model(), 1);
+
+    const std::string path = work.Path("zwei.dat").toStdString();
+    core->Save(path);
+    EXPECT_EQ(core->configFileName(), path);
+    EXPECT_TRUE(QFile::exists(work.Path("zwei.dat")));
+    EXPECT_TRUE(RelayIsOn(model(), 1)) << "Save switches nothing off";
+    EXPECT_TRUE(Settled([this] { return adapter().PortOpen && board.OpenComNumber() == 3; })) << "Save ends with START";
+    EXPECT_EQ(model().SecondsTimer[0].SecondCount, 0);
+
+    core->Stop();
+    core->SelectComPort(6);
+    QSignalSpy replaced(core.get(), &RelayController::SettingsReplaced);
+    core->Load(path);
+    EXPECT_EQ(replaced.count(), 1);
+    EXPECT_FALSE(RelayIsOn(model(), 1)) << "Load runs RESET";
+    EXPECT_EQ(adapter().ComNumber, 3) << "the loaded port";
+    EXPECT_TRUE(Settled([this] { return adapter().PortOpen && board.OpenComNumber() == 3; }));
+    EXPECT_TRUE(report.reports.isEmpty());
+}
+
+TEST_F(ControllerFiles, ACloseThatCannotWriteIsAbandonedAndLosesNothing)
+{
+    PutFile(work.Path("swcf.ini"), JoinLines({"", "", "0", "", "", "", "", "", "", "", "", "1"}));
+    Start();
+    ASSERT_TRUE(core->server().IsOpen());
+    ASSERT_TRUE(Settled([this] { return core->busFacts().Connected; }));
+    core->Save(work.Path("no/such/folder/x.dat").toStdString());
+    EXPECT_EQ(report.reports, QStringList{"E/A-Fehler 103."});
+    QFile::remove(work.Path("swcf.ini"));
+    EXPECT_FALSE(core->Close());
+    EXPECT_EQ(report.reports.size(), 2);
+    EXPECT_FALSE(QFile::exists(work.Path("swcf.ini"))) << "the settings file is not written either";
+    EXPECT_TRUE(core->server().IsOpen());
+    EXPECT_TRUE(core->secondTimer()->isActive());
+    // The port is closed but still reads open; the exchange stays off it until STOP.
+    ASSERT_TRUE(Settled([this] { return !board.IsOpen(); }));
+    board.ResetCounters();
+    LetTheBusRun();
+    EXPECT_EQ(board.LineChanges(), 0u);
+    EXPECT_FALSE(core->busFacts().Connected);
+    core->Stop();
+    core->Start();
+    EXPECT_TRUE(Settled([this] { return board.IsOpen(); }));
+
+    core->Save(work.Path("x.dat").toStdString());
+    EXPECT_TRUE(core->Close());
+    EXPECT_FALSE(core->server().IsOpen());
+    EXPECT_EQ(tavoxa::LoadSettingsFile(work.Path("swcf.ini").toStdString()).ConfigFileName,
+              work.Path("x.dat").toStdString())
+        << "only a backslash separates folders";
+}
+
+TEST_F(ControllerFiles, RemoteFromTheSettingsFileOpensTheServerAndReportsItsClient)
+{
+    PutFile(work.Path("swcf.ini"), JoinLines({"", "pw", "0", "", "", "", "", "", "", "", "", "1"}));
+    Create();
+    QSignalSpy settingsRead(core.get(), &RelayController::SettingsFileRead);
+    QSignalSpy connected(core.get(), &RelayController::ClientConnectedChanged);
+    core->Startup();
+    EXPECT_EQ(settingsRead.count(), 1);
+    EXPECT_TRUE(core->remoteOn());
+    ASSERT_TRUE(core->server().IsOpen());
+
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, core->server().BoundPort());
+    ASSERT_TRUE(WaitUntil([&] { return client.bytesAvailable() >= 7; }));
+    EXPECT_EQ(client.readAll(), "connect");
+    ASSERT_EQ(connected.count(), 1);
+    EXPECT_TRUE(connected[0][0].toBool());
+
+    client.write("Pass:pw");
+    ASSERT_TRUE(WaitUntil([&] { return client.bytesAvailable() >= 5; }));
+    EXPECT_EQ(client.readAll(), "legal");
+    client.write("5");
+    EXPECT_TRUE(WaitUntil([&] { return model().RelayBits == 5; }));
+
+    client.disconnectFromHost();
+    EXPECT_TRUE(WaitUntil([&] { return connected.count() == 2; }));
+    EXPECT_FALSE(connected.last()[0].toBool());
+}
+
+TEST_F(ControllerFiles, APortInUseSwitchesRemoteOffWithoutAMessage)
+{
+    QTcpServer other;
+    ASSERT_TRUE(other.listen(QHostAddress::LocalHost, 0));
+    PutFile(work.Path("swcf.ini"),
+            JoinLines({"", "", std::to_string(other.serverPort()), "", "", "", "", "", "", "", "", "1"}));
+    Create();
+    QSignalSpy remoteOn(core.get(), &RelayController::RemoteOnChanged);
+    core->Startup();
+    EXPECT_FALSE(core->remoteOn());
+    EXPECT_FALSE(core->server().IsOpen());
+    ASSERT_EQ(remoteOn.count(), 1);
+    EXPECT_FALSE(remoteOn[0][0].toBool());
+    EXPECT_TRUE(report.reports.isEmpty());
+
+    EXPECT_FALSE(core->SetRemote(true)) << "the switch shows off again";
+    EXPECT_FALSE(core->remoteOn());
+    ASSERT_TRUE(core->Close());
+    EXPECT_FALSE(tavoxa::LoadSettingsFile(work.Path("swcf.ini").toStdString()).Remote);
+}
+
+}  // namespace
+}  // namespace tavoxa::testing
