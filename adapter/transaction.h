@@ -1,5 +1,5 @@
-// The two bus transactions with the port expander and the debouncing of its two contacts, shared
-// by the bus worker and the synchronous exchange.
+// The two bus transactions with the port expander and the debouncing of its two contacts, as the
+// bus worker runs them.
 #pragma once
 
 #include <cstdint>

@@ -1,10 +1,11 @@
-// CPU cost of one write and one read transaction of the exchange against the simulated board,
+// CPU cost of one write and one read transaction of the bus worker against the simulated board,
 // without the bus delays, and the line operations each makes.
 #include <cstdio>
 #include <ctime>
 
-#include "adapter/i2c.h"
 #include "adapter/simboard.h"
+#include "adapter/transaction.h"
+#include "engine/hardware.h"
 
 namespace {
 
@@ -13,24 +14,6 @@ double CpuSeconds()
     timespec ts{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
-void WriteTransaction(tavoxa::I2cBus& bus)
-{
-    bus.I2cStart();
-    bus.I2cWrite(0x40);
-    bus.I2cWrite(0xC5);
-    bus.I2cStop();
-}
-
-uint8_t ReadTransaction(tavoxa::I2cBus& bus)
-{
-    bus.I2cStart();
-    bus.I2cWrite(0x41);
-    const uint8_t b = bus.I2cRead();
-    bus.I2cNoAck();
-    bus.I2cStop();
-    return b;
 }
 
 }  // namespace
@@ -49,25 +32,25 @@ int main()
     board.SetK1Closed(true);
 
     board.ResetCounters();
-    WriteTransaction(bus);
+    tavoxa::WriteTransaction(bus, tavoxa::kChipAddressPcf8574, 0x05);
     std::printf("write transaction: %llu line changes, %llu CTS samples, acknowledged %s\n",
                 static_cast<unsigned long long>(board.LineChanges()),
                 static_cast<unsigned long long>(board.CtsCalls()), bus.I2cAcknowledged() ? "yes" : "no");
     board.ResetCounters();
-    const uint8_t b = ReadTransaction(bus);
+    const uint8_t b = tavoxa::ReadTransaction(bus, tavoxa::kChipAddressPcf8574);
     std::printf("read transaction:  %llu line changes, %llu CTS samples, acknowledged %s, byte 0x%02X\n",
                 static_cast<unsigned long long>(board.LineChanges()),
                 static_cast<unsigned long long>(board.CtsCalls()), bus.I2cAcknowledged() ? "yes" : "no", b);
 
     double start = CpuSeconds();
     for (int i = 0; i < kRuns; ++i) {
-        WriteTransaction(bus);
+        tavoxa::WriteTransaction(bus, tavoxa::kChipAddressPcf8574, 0x05);
     }
     const double writeNs = (CpuSeconds() - start) / kRuns * 1e9;
     start = CpuSeconds();
     unsigned sum = 0;
     for (int i = 0; i < kRuns; ++i) {
-        sum += ReadTransaction(bus);
+        sum += tavoxa::ReadTransaction(bus, tavoxa::kChipAddressPcf8574);
     }
     const double readNs = (CpuSeconds() - start) / kRuns * 1e9;
 

@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "adapter/adapterstate.h"
 #include "adapter/busworker.h"
-#include "adapter/exchange.h"
 #include "adapter/i2c.h"
 #include "core/errorreport.h"
 #include "core/switchinglog.h"

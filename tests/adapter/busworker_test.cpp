@@ -1,5 +1,6 @@
 // The bus worker on its thread against serial lines whose calls take time: the cadence of the
-// transactions, a change of the relay byte overtaking a due read, and what it hands back.
+// transactions, a change of the relay byte overtaking a due read, what it hands back, and which
+// ports it leaves alone.
 #include "adapter/busworker.h"
 
 #include <gtest/gtest.h>
@@ -58,6 +59,7 @@ struct Bus {
         EXPECT_TRUE(WaitUntil([&] { return lines.Transactions().size() >= n; })) << n << " transactions";
         return lines.Transactions();
     }
+    BusStatus Status() const { return got.status.empty() ? BusStatus{} : got.status.back(); }
     TimedLines lines;
     NoBusDelay delay;
     BusThread thread;
@@ -87,17 +89,97 @@ TEST(BusWorker, FastAdapterAlternatesWriteAndReadEveryTick)
     EXPECT_TRUE(b.got.status.back().Acknowledged);
     EXPECT_EQ(b.got.status.back().ComNumber, 1);
 
-    b.lines.SetK1Closed(true);
+    b.lines.WithBoard([](SimulatedBoard& s) { s.SetK1Closed(true); });
     ASSERT_TRUE(WaitUntil([&] { return b.got.inputs.size() == 2; }));
     EXPECT_EQ(b.got.inputs[1], std::make_pair(true, false));
     EXPECT_EQ(b.got.raw.back(), 0x40);
+}
+
+// The status says whether the port is held and whether the chip answers at the address chosen.
+TEST(BusWorker, StatusTellsWhetherThePortIsHeldAndTheChipAnswers)
+{
+    struct Case {
+        const char* what;
+        int com;
+        uint8_t chip;    // chosen
+        uint8_t fitted;  // on the board
+        bool answering;
+        bool open;
+        bool acked;
+    };
+    for (const Case& c : {
+             Case{"COM 5, PCF8574A", 5, 0x38, 0x38, true, true, true},
+             Case{"COM 0, from text typed into the list", 0, 0x20, 0x20, true, false, false},
+             Case{"PCF8574 chosen, PCF8574A fitted", 1, 0x20, 0x38, true, true, false},
+             Case{"board that does not answer", 1, 0x20, 0x20, false, true, false},
+         }) {
+        SCOPED_TRACE(c.what);
+        Bus b;
+        b.lines.WithBoard([&](SimulatedBoard& s) {
+            s.SetChipAddress(c.fitted);
+            s.SetAnswering(c.answering);
+        });
+        b.thread.Open(c.com, c.chip);
+        if (c.acked) {
+            ASSERT_TRUE(WaitUntil([&] { return b.Status().Acknowledged; }));
+        } else {
+            ASSERT_TRUE(WaitUntil([&] { return !b.got.status.empty(); }));
+            QTest::qWait(100);  // five ticks
+            for (const BusStatus& s : b.got.status) {
+                EXPECT_FALSE(s.Acknowledged);
+            }
+        }
+        EXPECT_EQ(b.Status().PortOpen, c.open);
+        EXPECT_EQ(b.Status().ComNumber, c.com);
+        EXPECT_EQ(b.lines.WithBoard([](SimulatedBoard& s) { return s.OpenComNumber(); }), c.open ? c.com : 0);
+        EXPECT_EQ(b.lines.Calls() > 0, c.open);  // a port that did not open is not driven
+        if (!c.answering) {
+            b.lines.WithBoard([](SimulatedBoard& s) { s.SetAnswering(true); });
+            EXPECT_TRUE(WaitUntil([&] { return b.Status().Acknowledged; }));
+        }
+    }
+}
+
+// STOP and the release for the program's exit leave the relays as they are: no line operation,
+// whatever the relay byte does, until the port is opened again.
+TEST(BusWorker, StoppedOrReleasedPortIsNotTouched)
+{
+    Bus b;
+    b.thread.ReleaseForExit();  // nothing held: nothing released
+    b.thread.SetRelayByte(0x05);
+    b.thread.Open(1, 0x20);
+    ASSERT_TRUE(WaitUntil([&] { return b.got.inputs.size() == 1; }));
+    EXPECT_FALSE(b.got.status.front().Released);
+    const auto untouched = [&b](const char* what) {
+        SCOPED_TRACE(what);
+        const uint64_t calls = b.lines.Calls();
+        b.thread.SetRelayByte(b.thread.Worker().RelayByte() ^ 0x01);
+        QTest::qWait(100);
+        EXPECT_EQ(b.lines.Calls(), calls);
+        EXPECT_EQ(b.lines.WithBoard([](SimulatedBoard& s) { return s.Model().Pins(); }), 0xC5);
+    };
+
+    b.thread.ReleaseForExit();
+    ASSERT_TRUE(WaitUntil([&] { return b.Status().Released; }));
+    EXPECT_TRUE(b.Status().PortOpen);  // until STOP
+    EXPECT_FALSE(b.Status().Acknowledged);
+    EXPECT_FALSE(b.lines.WithBoard([](SimulatedBoard& s) { return s.IsOpen(); }));
+    untouched("released");
 
     b.thread.Stop();
-    ASSERT_TRUE(WaitUntil([&] { return !b.got.status.back().PortOpen; }));
-    const uint64_t calls = b.lines.Calls();
-    QTest::qWait(100);
-    EXPECT_EQ(b.lines.Calls(), calls);  // the relays freeze as they are
-    EXPECT_EQ(b.lines.Pins(), 0xC5);
+    ASSERT_TRUE(WaitUntil([&] { return !b.Status().PortOpen; }));
+    EXPECT_FALSE(b.Status().Released);
+    b.thread.Stop();  // nothing more to do
+    untouched("stopped");
+
+    // Opened again: the current byte goes out and the contacts are reported once they read
+    // stable again, unchanged as they are.
+    b.thread.SetRelayByte(0x0A);
+    b.thread.Open(1, 0x20);
+    ASSERT_TRUE(WaitUntil([&] { return b.got.inputs.size() == 2; }));
+    EXPECT_EQ(b.got.inputs[1], b.got.inputs[0]);
+    EXPECT_EQ(b.lines.WithBoard([](SimulatedBoard& s) { return s.Model().Pins(); }), 0xCA);
+    EXPECT_TRUE(b.Status().Acknowledged);
 }
 
 TEST(BusWorker, LongTransactionIsFollowedAtOnceWithoutCatchingUp)

@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "adapter/busworker.h"
-#include "adapter/exchange.h"
+#include "adapter/transaction.h"
 #include "fakemodem/fakemodem.h"
 
 namespace tavoxa {
@@ -157,18 +157,16 @@ TEST(Rscom, UnreadableLinesGiveCtsHighSoTheAdapterIsNotConnected)
     ASSERT_TRUE(p.pty.Ok());
     NoBusDelay delay;
     I2cBus bus(p.rs, delay);
-    AdapterState a;
-    Model m;
-    a.PortSettings = BuildPortSettings("Com", 1);
-    ASSERT_TRUE(OpenAdapter(a, p.rs, bus));
+    ASSERT_EQ(p.rs.ComOpen(1), 1);
+    bus.I2cIdle();
     EXPECT_EQ(p.rs.ComGetCts(), 1);
     EXPECT_FALSE(DeviceFailed(p.rs.LastError()));  // a pty has no modem lines: ENOTTY, not a lost device
-    for (int i = 0; i < 4; ++i) {
-        const ExchangeResult r = ExchangeTick(a, m, bus);
-        EXPECT_TRUE(r.PortOpen);
-        EXPECT_FALSE(r.Acknowledged);
-    }
-    StopAdapter(a, p.rs);
+    WriteTransaction(bus, 0x20, 0x05);
+    EXPECT_FALSE(bus.I2cAcknowledged());
+    EXPECT_EQ(ReadTransaction(bus, 0x20), 0xFF);  // both contacts open
+    EXPECT_FALSE(bus.I2cAcknowledged());
+    EXPECT_FALSE(DeviceFailed(p.rs.LastError()));
+    p.rs.ComClose();
     EXPECT_FALSE(p.rs.IsOpen());
     EXPECT_EQ(p.rs.ComGetCts(), 1);  // no port at all
 }
@@ -282,15 +280,11 @@ TEST(RscomFakeModem, WriteAndReadTransactionsThroughTheDriver)
 
     SteadyBusDelay delay;
     I2cBus bus(p.rs, delay);
-    AdapterState a;
-    Model m;
-    a.PortSettings = BuildPortSettings("Com", 1);
-    ASSERT_TRUE(OpenAdapter(a, p.rs, bus));
-    SetRelay(m, 0);
-    SetRelay(m, 2);
+    ASSERT_EQ(p.rs.ComOpen(1), 1);
+    bus.I2cIdle();
 
     modem.reset();
-    ExchangeTick(a, m, bus);  // write tick
+    WriteTransaction(bus, 0x20, 0x05);
     long changes = 0;
     long reads = 0;
     modem.counts(&changes, &reads);
@@ -301,26 +295,16 @@ TEST(RscomFakeModem, WriteAndReadTransactionsThroughTheDriver)
 
     modem.setContact(1, 1);  // K1 closed
     modem.reset();
-    ExchangeResult r = ExchangeTick(a, m, bus);  // read tick
+    EXPECT_EQ(ReadTransaction(bus, 0x20), 0x45);
     modem.counts(&changes, &reads);
     EXPECT_EQ(changes, 72);
     EXPECT_EQ(reads, 9);
     EXPECT_EQ(modem.BusLog(), (std::vector<int>{kStart, Acked(0x41), NotAcked(0x45), kStop}));
-    EXPECT_TRUE(r.Acknowledged);
-    EXPECT_EQ(a.InputBits, 0x40);
-    EXPECT_EQ(m.RelayBits, 0x45);
-
-    for (int i = 0; i < 14; ++i) {
-        r = ExchangeTick(a, m, bus);
-    }
-    EXPECT_TRUE(r.InputLampsChanged);
-    EXPECT_TRUE(a.K1Closed);
-    EXPECT_FALSE(a.K2Closed);
-    EXPECT_TRUE(r.Acknowledged);
+    EXPECT_TRUE(bus.I2cAcknowledged());
 
     // Closing leaves the relays as they are: nothing is written on the way out.
     modem.reset();
-    StopAdapter(a, p.rs);
+    p.rs.ComClose();
     modem.counts(&changes, &reads);
     EXPECT_EQ(changes, 0);
     EXPECT_EQ(modem.pins(), 0xC5);

@@ -37,7 +37,6 @@ public:
     int ComOpen(int comNumber) override
     {
         const std::lock_guard<std::mutex> hold(lock_);
-        ++opens_;
         return board_.ComOpen(comNumber);
     }
     void ComClose() override
@@ -84,20 +83,13 @@ public:
         const std::lock_guard<std::mutex> hold(lock_);
         return calls_;
     }
-    int Opens() const
+    // Runs f on the board, between two line operations of the bus thread: to set the contacts or
+    // the chip, or to look at its pins and port.
+    template <class F>
+    auto WithBoard(F f)
     {
         const std::lock_guard<std::mutex> hold(lock_);
-        return opens_;
-    }
-    void SetK1Closed(bool closed)
-    {
-        const std::lock_guard<std::mutex> hold(lock_);
-        board_.SetK1Closed(closed);
-    }
-    uint8_t Pins() const
-    {
-        const std::lock_guard<std::mutex> hold(lock_);
-        return board_.Model().Pins();
+        return f(board_);
     }
 
 private:
@@ -141,7 +133,6 @@ private:
     std::atomic<int64_t> perCall_;
     std::atomic<int> stallMs_{0};
     uint64_t calls_ = 0;
-    int opens_ = 0;
     bool inTransaction_ = false;
     bool addressSeen_ = false;
     Transaction current_;
