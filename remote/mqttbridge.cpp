@@ -208,6 +208,9 @@ QString MqttBridge::CreateClient()
     if (!mosq_)
         return "MQTT: cannot create a client";
     mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    // Every packet here is small: with Nagle's algorithm a state would wait for the broker's
+    // delayed acknowledge of the packet before it (up to 40 ms on Linux).
+    mosquitto_int_option(mosq_, MOSQ_OPT_TCP_NODELAY, 1);
     mosquitto_connect_callback_set(mosq_, &MqttBridge::OnConnect);
     mosquitto_message_callback_set(mosq_, &MqttBridge::OnMessage);
     const QByteArray will = (base_ + "availability").toUtf8();

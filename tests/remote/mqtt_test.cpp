@@ -1,125 +1,27 @@
 // The MQTT bridge against a real Mosquitto broker on the loopback, watched by a second client.
-#include <mosquitto.h>
-
-#include <QDir>
-#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QSignalSpy>
-#include <QTcpServer>
-#include <QTemporaryDir>
-#include <map>
-#include <mutex>
 
 #include "remote/mqttbridge.h"
 #include "testclient.h"
+#include "tests/remote/mqttbroker.h"
 
 namespace tavoxa {
 namespace {
 
 using testing::WaitUntil;
 
-const char* const kBroker = "/usr/sbin/mosquitto";
+using Broker = testing::MosquittoBroker;
 
-uint16_t FreePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
-// A broker of its own on a free loopback port, without persistence: what it holds after a
-// restart was published again.
-class Broker {
+// A second client, as a home-automation system would be, that records everything under tavoxa/#
+// and homeassistant/#; its waits turn the event loop, so the bridge under test runs meanwhile.
+class Observer : public testing::MqttProbe {
 public:
-    bool Start()
+    explicit Observer(uint16_t port) : MqttProbe(port, {"tavoxa/#", "homeassistant/#"})
     {
-        if (port == 0) {
-            port = FreePort();
-            QFile conf(dir.filePath("mosquitto.conf"));
-            if (!conf.open(QIODevice::WriteOnly))
-                return false;
-            conf.write(QString("listener %1 127.0.0.1\nallow_anonymous true\n").arg(port).toUtf8());
-        }
-        process.start(kBroker, {"-c", dir.filePath("mosquitto.conf")});
-        return process.waitForStarted(5000) && WaitUntil([&] {
-                   QTcpSocket probe;
-                   probe.connectToHost(QHostAddress::LocalHost, port);
-                   return probe.waitForConnected(100);
-               });
-    }
-    void Stop()
-    {
-        process.terminate();
-        if (!process.waitForFinished(5000))
-            process.kill();
-        process.waitForFinished(1000);
-    }
-    ~Broker() { Stop(); }
-
-    QTemporaryDir dir;
-    QProcess process;
-    uint16_t port = 0;
-};
-
-// A second client on its own libmosquitto thread that records everything under tavoxa/# and
-// homeassistant/#, and publishes what a home-automation system would.
-class Observer {
-public:
-    explicit Observer(uint16_t port)
-    {
-        mosquitto_lib_init();
-        mosq_ = mosquitto_new(nullptr, true, this);
-        mosquitto_connect_callback_set(mosq_, [](mosquitto* m, void*, int rc) {
-            if (rc == 0) {
-                mosquitto_subscribe(m, nullptr, "tavoxa/#", 1);
-                mosquitto_subscribe(m, nullptr, "homeassistant/#", 1);
-            }
-        });
-        mosquitto_subscribe_callback_set(mosq_, [](mosquitto*, void* self, int, int, const int*) {
-            auto* o = static_cast<Observer*>(self);
-            const std::lock_guard lock(o->mutex_);
-            ++o->subscribed_;
-        });
-        mosquitto_message_callback_set(mosq_, [](mosquitto*, void* self, const mosquitto_message* m) {
-            auto* o = static_cast<Observer*>(self);
-            const std::lock_guard lock(o->mutex_);
-            o->last_[m->topic] = QByteArray(static_cast<const char*>(m->payload), m->payloadlen);
-            ++o->count_[m->topic];
-        });
-        mosquitto_connect(mosq_, "127.0.0.1", port, 30);
-        mosquitto_loop_start(mosq_);
-        EXPECT_TRUE(WaitUntil([&] {
-            const std::lock_guard lock(mutex_);
-            return subscribed_ == 2;
-        })) << "the observer did not subscribe";
-    }
-    ~Observer()
-    {
-        mosquitto_disconnect(mosq_);
-        mosquitto_loop_stop(mosq_, false);
-        mosquitto_destroy(mosq_);
-        mosquitto_lib_cleanup();
-    }
-    Observer(const Observer&) = delete;
-    Observer& operator=(const Observer&) = delete;
-
-    void Publish(const QString& topic, const QByteArray& payload, bool retain = false)
-    {
-        mosquitto_publish(mosq_, nullptr, topic.toUtf8().constData(), static_cast<int>(payload.size()),
-                          payload.constData(), 1, retain);
-    }
-    QByteArray Last(const QString& topic)
-    {
-        const std::lock_guard lock(mutex_);
-        const auto found = last_.find(topic);
-        return found == last_.end() ? QByteArray() : found->second;
-    }
-    int Count(const QString& topic)
-    {
-        const std::lock_guard lock(mutex_);
-        return count_[topic];
+        EXPECT_TRUE(WaitUntil([&] { return Ready(); })) << "the observer did not subscribe";
     }
     // Waits until `topic` last carried `payload`.
     bool Sees(const QString& topic, const QByteArray& payload)
@@ -131,21 +33,14 @@ public:
         EXPECT_TRUE(WaitUntil([&] { return !Last(topic).isEmpty(); })) << qPrintable(topic);
         return QJsonDocument::fromJson(Last(topic)).object();
     }
-
-private:
-    mosquitto* mosq_ = nullptr;
-    std::mutex mutex_;
-    int subscribed_ = 0;
-    std::map<QString, QByteArray> last_;
-    std::map<QString, int> count_;
 };
 
 class MqttTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!QFile::exists(kBroker))
-            GTEST_SKIP() << kBroker << " is missing (install the mosquitto package)";
+        if (!testing::HaveMosquitto())
+            GTEST_SKIP() << testing::kMosquittoBinary << " is missing (install the mosquitto package)";
         ASSERT_TRUE(broker.Start()) << "the broker did not start";
         QObject::connect(&bridge, &MqttBridge::LogLine, [this](const QString& line) { log << line; });
         bridge.SetReconnectDelays(100, 400);
