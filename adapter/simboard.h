@@ -22,8 +22,8 @@ struct LineEvent {
 };
 
 // Threads: the bus worker drives the lines from its thread while the board window and tests read
-// and set the contacts from theirs; every member takes the board's lock. The pins-changed callback runs on the
-// driving thread, after the lock is released.
+// and set the contacts from theirs; every member takes the board's lock. The pins-changed callback runs on
+// the driving thread, after the lock is released.
 class SimulatedBoard : public SerialLines {
     using Lock = std::lock_guard<std::recursive_mutex>;
 

@@ -4,11 +4,14 @@
 // Built twice: `tavoxa` drives the relay board on a real serial port; `tavoxa-sim` has the
 // simulated board behind every COM port and a small window that shows its pins and closes
 // its contacts, so every mode can be tried without hardware.
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
 #include <QSocketNotifier>
-
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -16,17 +19,13 @@
 #include <cstdlib>
 #include <thread>
 
-#include <sys/resource.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include "adapter/i2c.h"
 #include "app/options.h"
 #include "core/relaycontroller.h"
-#include "remote/mqttbridge.h"
-#include "storage/instancelock.h"
 #include "engine/clock.h"
 #include "engine/random.h"
+#include "remote/mqttbridge.h"
+#include "storage/instancelock.h"
 #include "ui/errorreport.h"
 #include "ui/form1.h"
 #include "ui/form2.h"
@@ -80,7 +79,8 @@ void ArmStopDeadline()
 
 // A stop signal: open boxes and dialogs go first (nobody answers them now), then the controller
 // closes and saves; a failed save is reported on standard error and ends the program with 1.
-void StopOnSignal(tavoxa::RelayController& core, tavoxa::MessageBoxReport* boxes, tavoxa::ErrorReport& stderrReport)
+void StopOnSignal(tavoxa::RelayController& core, tavoxa::MessageBoxReport* boxes,
+                  tavoxa::ErrorReport& stderrReport)
 {
     if (signalPipe[0] < 0)
         return;

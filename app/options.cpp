@@ -25,7 +25,8 @@ namespace tavoxa {
 bool NeedsNoWindow(int argc, char** argv)
 {
     for (int i = 1; i < argc; ++i) {
-        for (const char* option : {"--help", "-h", "--help-all", "--version", "-v", "--plan", "--plan-image"}) {
+        for (const char* option :
+             {"--help", "-h", "--help-all", "--version", "-v", "--plan", "--plan-image"}) {
             if (std::strcmp(argv[i], option) == 0 || (std::strncmp(argv[i], "--plan-image=", 13) == 0))
                 return true;
         }
@@ -41,11 +42,13 @@ int ParseOptions(const QCoreApplication& app, AppOptions& options)
         "Settings are read from swcf.ini and the configuration file in the working folder (or --dir)."));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
-    const QCommandLineOption dir(QStringLiteral("dir"), QStringLiteral("Folder of swcf.ini and the configuration file."),
+    const QCommandLineOption dir(QStringLiteral("dir"),
+                                 QStringLiteral("Folder of swcf.ini and the configuration file."),
                                  QStringLiteral("DIR"));
-    const QCommandLineOption log(QStringLiteral("log"),
-                                 QStringLiteral("Append the switching log to FILE as well as to standard error."),
-                                 QStringLiteral("FILE"));
+    const QCommandLineOption log(
+        QStringLiteral("log"),
+        QStringLiteral("Append the switching log to FILE as well as to standard error."),
+        QStringLiteral("FILE"));
     const QCommandLineOption plan(QStringLiteral("plan"),
                                   QStringLiteral("Print the coming switchings of every relay and exit."));
     const QCommandLineOption days(QStringLiteral("days"), QStringLiteral("Days the plan covers (default 7)."),
@@ -55,18 +58,20 @@ int ParseOptions(const QCoreApplication& app, AppOptions& options)
                                        QStringLiteral("FILE.png"));
     const QCommandLineOption resume(
         QStringLiteral("resume-timers"),
-        QStringLiteral("At start-up, set every relay in Timer mode as its programs of the past seven days left it."));
+        QStringLiteral(
+            "At start-up, set every relay in Timer mode as its programs of the past seven days left it."));
     const QCommandLineOption mqtt(QStringLiteral("mqtt"),
-                                 QStringLiteral("Publish relays and inputs to the MQTT broker at URL "
-                                                "(mqtt://host:1883 or mqtts://host:8883)."),
-                                 QStringLiteral("URL"));
+                                  QStringLiteral("Publish relays and inputs to the MQTT broker at URL "
+                                                 "(mqtt://host:1883 or mqtts://host:8883)."),
+                                  QStringLiteral("URL"));
     const QCommandLineOption mqttUser(QStringLiteral("mqtt-user"), QStringLiteral("MQTT user name."),
                                       QStringLiteral("NAME"));
     const QCommandLineOption mqttPassword(QStringLiteral("mqtt-password-file"),
                                           QStringLiteral("File whose first line is the MQTT password."),
                                           QStringLiteral("FILE"));
     const QCommandLineOption mqttCa(QStringLiteral("mqtt-ca"),
-                                    QStringLiteral("CA certificate file for mqtts:// brokers."), QStringLiteral("FILE"));
+                                    QStringLiteral("CA certificate file for mqtts:// brokers."),
+                                    QStringLiteral("FILE"));
     const QCommandLineOption mqttId(
         QStringLiteral("mqtt-id"),
         QStringLiteral("Id of this board in the topics tavoxa/ID/... (default: host name and folder name)."),
@@ -125,7 +130,8 @@ bool MakeMqttOptions(const AppOptions& options, MqttOptions& mqtt, QString* erro
     if (!options.mqttPasswordFile.isEmpty()) {
         QFile file(options.mqttPasswordFile);
         if (!file.open(QIODevice::ReadOnly)) {
-            *error = QStringLiteral("cannot read the password file %1: %2").arg(file.fileName(), file.errorString());
+            *error = QStringLiteral("cannot read the password file %1: %2")
+                         .arg(file.fileName(), file.errorString());
             return false;
         }
         QByteArray line = file.readLine();
@@ -151,7 +157,8 @@ int RunPlan(const AppOptions& options)
         if (!LoadConfigurationFile(configName, target, storage))
             ApplyDefaults(model, clock);
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "tavoxa: %s: %s\n", configName.c_str(), qPrintable(ErrorReportText(QString::fromUtf8(e.what()))));
+        std::fprintf(stderr, "tavoxa: %s: %s\n", configName.c_str(),
+                     qPrintable(ErrorReportText(QString::fromUtf8(e.what()))));
         return 1;
     }
     for (int r = 0; r < kRelayCount; ++r) {

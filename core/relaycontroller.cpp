@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QStringDecoder>
 #include <QTimer>
-
 #include <cstdio>
 
 #include "engine/hardware.h"
@@ -40,8 +39,8 @@ QString NameText(const std::string& bytes)
 void StderrReport::Report(const QString& text)
 {
     const QByteArray line =
-        (LogTimeText(clock_.Now()) + QLatin1Char(' ') + QCoreApplication::applicationName() + QStringLiteral(": ") +
-         text + QLatin1Char('\n'))
+        (LogTimeText(clock_.Now()) + QLatin1Char(' ') + QCoreApplication::applicationName() +
+         QStringLiteral(": ") + text + QLatin1Char('\n'))
             .toUtf8();
     std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);
     std::fflush(stderr);
@@ -59,13 +58,15 @@ RelayController::RelayController(SerialLines& lines, const Clock& clock, RandomS
 {
     qRegisterMetaType<tavoxa::BusFacts>();
     server_ = std::make_unique<RemoteServer>(remote_, model_);
-    connect(server_.get(), &RemoteServer::ClientConnectedLastChanged, this, &RelayController::ClientConnectedChanged);
+    connect(server_.get(), &RemoteServer::ClientConnectedLastChanged, this,
+            &RelayController::ClientConnectedChanged);
     connect(server_.get(), &RemoteServer::RelayBitsChanged, this, [this](const QString& peer) {
         HandOver();
         NoteRelays(QString::fromStdString(CauseText(RemoteCause(peer.toStdString()))));
     });
-    connect(server_.get(), &RemoteServer::LoginFailed, this,
-            [this](const QString& peer) { log_.Write(QStringLiteral("remote login refused from %1").arg(peer)); });
+    connect(server_.get(), &RemoteServer::LoginFailed, this, [this](const QString& peer) {
+        log_.Write(QStringLiteral("remote login refused from %1").arg(peer));
+    });
 
     // The worker's signals are emitted on this thread.
     BusWorker* worker = &bus_->Worker();
@@ -122,7 +123,8 @@ void RelayController::Startup()
     if (resumeTimers_ && filesRead) {
         const std::vector<SwitchEvent> resumed = ResumeTimers(model_, clock_.Now());
         HandOver();
-        NoteRelays(QString::fromStdString(CauseText(SwitchCause{CauseKind::ResumedAtStartUp, 0, {}})), &resumed);
+        NoteRelays(QString::fromStdString(CauseText(SwitchCause{CauseKind::ResumedAtStartUp, 0, {}})),
+                   &resumed);
     }
     HandOver();
 }
@@ -181,7 +183,8 @@ void RelayController::LoadConfiguration()
         ApplyDefaults(model_, clock_);
     settle();
     if (opened && target.ValuesRead < kConfigLineCount)
-        report_.Report(ErrorReportText(QString::fromStdString(configFileName_ + ": " + ShortFileMessage(target.ValuesRead))));
+        report_.Report(ErrorReportText(
+            QString::fromStdString(configFileName_ + ": " + ShortFileMessage(target.ValuesRead))));
 }
 
 void RelayController::SaveConfiguration()
@@ -224,7 +227,8 @@ void RelayController::HandOver()
     if (inputsStable_)
         ApplyInputLogic(model_, adapter_.K1Closed, adapter_.K2Closed);
     else
-        model_.RelayBits = static_cast<uint8_t>((model_.RelayBits & ~logicRelays) | (handedOver_ & logicRelays));
+        model_.RelayBits =
+            static_cast<uint8_t>((model_.RelayBits & ~logicRelays) | (handedOver_ & logicRelays));
     // Between writes bits 6 and 7 carry the contacts as last read.
     model_.RelayBits = static_cast<uint8_t>((model_.RelayBits & kRelayMask) | rawInputs_);
     handedOver_ = static_cast<uint8_t>(model_.RelayBits & kRelayMask);
@@ -290,7 +294,8 @@ BusFacts RelayController::busFacts() const
     f.PortOpen = busStatus_.PortOpen;
     f.ComNumber = adapter_.ComNumber;
     // A released port has had no transaction since it was closed: the last acknowledge is stale.
-    f.Connected = busStatus_.PortOpen && !busStatus_.Released && !busStatus_.DeviceLost && busStatus_.Acknowledged;
+    f.Connected =
+        busStatus_.PortOpen && !busStatus_.Released && !busStatus_.DeviceLost && busStatus_.Acknowledged;
     return f;
 }
 
@@ -451,9 +456,11 @@ void RelayController::NoteRelays(const QString& cause, const std::vector<SwitchE
 void RelayController::NoteBusFacts(const BusFacts& facts)
 {
     if (facts.PortOpen != loggedFacts_.PortOpen || facts.ComNumber != loggedFacts_.ComNumber || !factsLogged_)
-        log_.Write(QStringLiteral("port COM %1 %2").arg(facts.ComNumber).arg(facts.PortOpen ? "open" : "closed"));
+        log_.Write(
+            QStringLiteral("port COM %1 %2").arg(facts.ComNumber).arg(facts.PortOpen ? "open" : "closed"));
     if (facts.Connected != loggedFacts_.Connected || !factsLogged_)
-        log_.Write(facts.Connected ? QStringLiteral("adapter connected") : QStringLiteral("adapter not connected"));
+        log_.Write(facts.Connected ? QStringLiteral("adapter connected")
+                                   : QStringLiteral("adapter not connected"));
     loggedFacts_ = facts;
     factsLogged_ = true;
 }

@@ -6,7 +6,8 @@ namespace tavoxa {
 
 QString LogTimeText(const LocalDateTime& t)
 {
-    return QString::asprintf("%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute, t.second);
+    return QString::asprintf("%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
+                             t.second);
 }
 
 SwitchingLog::SwitchingLog(const Clock& clock) : clock_(clock)

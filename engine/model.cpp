@@ -3,19 +3,24 @@
 namespace tavoxa {
 
 const std::array<const char*, 11> kModeNames = {
-    "Toggle",        "Timer",         "IF  K1",       "IF  K2",
-    "IF  K1 AND K2", "IF  K1 OR K2",  "IF  K1 NOR K2", "IF  K1 XOR K2",
-    "Sec. - Timer",  "Random",        "Uhr - Steuerung"};
+    "Toggle",        "Timer",         "IF  K1",       "IF  K2", "IF  K1 AND K2",  "IF  K1 OR K2",
+    "IF  K1 NOR K2", "IF  K1 XOR K2", "Sec. - Timer", "Random", "Uhr - Steuerung"};
 
-const std::array<const char*, 11> kDayCodeNames = {
-    "Date", "So", "Mo", "Di", "Mi", "Do", "Fr", "Sa", "Mo-Fr", "Sa-So", "Mo-So"};
+const std::array<const char*, 11> kDayCodeNames = {"Date", "So", "Mo",    "Di",    "Mi",   "Do",
+                                                   "Fr",   "Sa", "Mo-Fr", "Sa-So", "Mo-So"};
 
-const std::array<const char*, 10> DayNames = {
-    "So", "Mo", "Di", "Mi", "Do", "Fr", "Sa", "Mo-Fr", "Sa-So", "Mo-So"};
+const std::array<const char*, 10> DayNames = {"So", "Mo", "Di",    "Mi",    "Do",
+                                              "Fr", "Sa", "Mo-Fr", "Sa-So", "Mo-So"};
 
-void SetRelay(Model& m, int n) { m.RelayBits = static_cast<uint8_t>(m.RelayBits | (1u << n)); }
+void SetRelay(Model& m, int n)
+{
+    m.RelayBits = static_cast<uint8_t>(m.RelayBits | (1u << n));
+}
 
-void ClearRelay(Model& m, int n) { m.RelayBits = static_cast<uint8_t>(m.RelayBits & ~(1u << n)); }
+void ClearRelay(Model& m, int n)
+{
+    m.RelayBits = static_cast<uint8_t>(m.RelayBits & ~(1u << n));
+}
 
 void ToggleRelay(Model& m, int n)
 {
@@ -25,7 +30,10 @@ void ToggleRelay(Model& m, int n)
         SetRelay(m, n);
 }
 
-bool RelayIsOn(const Model& m, int n) { return (m.RelayBits >> n) & 1u; }
+bool RelayIsOn(const Model& m, int n)
+{
+    return (m.RelayBits >> n) & 1u;
+}
 
 void ResetSwitching(Model& m)
 {

@@ -7,22 +7,21 @@
 #include <QPixmap>
 #include <QTemporaryDir>
 #include <QTimer>
-
 #include <cstdio>
 
 #include "adapter/i2c.h"
 #include "adapter/simboard.h"
+#include "core/relaycontroller.h"
 #include "engine/clock.h"
 #include "engine/random.h"
+#include "engine/schedule.h"
 #include "storage/configfile.h"
 #include "ui/boardwindow.h"
-#include "core/relaycontroller.h"
 #include "ui/errorreport.h"
 #include "ui/form1.h"
 #include "ui/form2.h"
 #include "ui/form3.h"
 #include "ui/planimage.h"
-#include "engine/schedule.h"
 
 namespace {
 
@@ -55,8 +54,9 @@ void WriteSample(const QString& dir)
         config.write(QByteArray::fromStdString(WriteConfiguration(m, 1, 0x20)));
     QFile settings(dir + "/swcf.ini");
     if (settings.open(QIODevice::WriteOnly))
-        settings.write("haus.dat\r\n\r\n26535\r\nLicht\r\nPumpe\r\nTor\r\nBlink\r\nHaus\r\nUhr\r\nT\xc3\xbcr\r\n"
-                       "Fenst\r\n0\r\n");
+        settings.write(
+            "haus.dat\r\n\r\n26535\r\nLicht\r\nPumpe\r\nTor\r\nBlink\r\nHaus\r\nUhr\r\nT\xc3\xbcr\r\n"
+            "Fenst\r\n0\r\n");
 }
 
 void Save(QWidget& w, const QString& path)
@@ -111,7 +111,8 @@ int main(int argc, char** argv)
                     names << core.Name(r);
                 QString why;
                 const QString plan = out + "/plan.png";
-                if (tavoxa::SavePlanImage(tavoxa::PlanSwitchings(core.model(), clock.Now(), 7), names, plan, &why))
+                if (tavoxa::SavePlanImage(tavoxa::PlanSwitchings(core.model(), clock.Now(), 7), names, plan,
+                                          &why))
                     std::printf("%s\n", qPrintable(plan));
                 else
                     std::fprintf(stderr, "screenshots: %s\n", qPrintable(why));

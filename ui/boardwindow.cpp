@@ -57,13 +57,18 @@ BoardWindow::BoardWindow(SimulatedBoard& board, QWidget* parent) : QWidget(paren
             [this](int item) { board_.SetChipAddress(item == 0 ? 0x20 : 0x38); });
 
     // The pins change on the bus thread; the lamps are shown on the window's.
-    board_.SetOnPinsChanged(
-        [this] { QMetaObject::invokeMethod(this, [this] { ShowPins(); }, Qt::QueuedConnection); });
+    board_.SetOnPinsChanged([this] {
+        QMetaObject::invokeMethod(
+            this, [this] { ShowPins(); }, Qt::QueuedConnection);
+    });
     ShowPins();
     setFixedSize(sizeHint());
 }
 
-BoardWindow::~BoardWindow() { board_.SetOnPinsChanged(nullptr); }
+BoardWindow::~BoardWindow()
+{
+    board_.SetOnPinsChanged(nullptr);
+}
 
 void BoardWindow::ShowPins()
 {

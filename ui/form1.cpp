@@ -447,8 +447,10 @@ void TForm1::ConnectHandlers()
         connect(endEdit_[r], &QLineEdit::textChanged, this, [this, r] { SecondsEditChange(r, true); });
         connect(windowSelector_[r], &Selector::UserChanged, this, [this, r] { WindowSelectorChange(r); });
         connect(maxEdit_[r], &QLineEdit::textChanged, this, [this, r] { MaxEditChange(r); });
-        connect(windowStartPicker_[r], &QTimeEdit::timeChanged, this, [this, r] { WindowPickerChange(r, false); });
-        connect(windowEndPicker_[r], &QTimeEdit::timeChanged, this, [this, r] { WindowPickerChange(r, true); });
+        connect(windowStartPicker_[r], &QTimeEdit::timeChanged, this,
+                [this, r] { WindowPickerChange(r, false); });
+        connect(windowEndPicker_[r], &QTimeEdit::timeChanged, this,
+                [this, r] { WindowPickerChange(r, true); });
     }
 
     connect(Button7_, &QPushButton::clicked, this, [this] { core_.Start(); });
@@ -464,7 +466,8 @@ void TForm1::ConnectHandlers()
         if (form3_)
             form3_->exec();
     });
-    connect(ComboBox19_, &Selector::UserChanged, this, [this] { core_.SelectComPort(ComboBox19_->Position()); });
+    connect(ComboBox19_, &Selector::UserChanged, this,
+            [this] { core_.SelectComPort(ComboBox19_->Position()); });
     // Only the user's choice of a chip item reaches the controller; the view refresh sets the
     // item silently.
     for (int i = 0; i < 2; ++i) {
@@ -542,7 +545,8 @@ void TForm1::ShowPortControls(bool locked)
 
 void TForm1::ShowBusFacts(const BusFacts& facts)
 {
-    SetTextIfChanged(Label9_, "COM " + std::to_string(facts.ComNumber) + (facts.PortOpen ? "   Open" : "   Close"));
+    SetTextIfChanged(Label9_,
+                     "COM " + std::to_string(facts.ComNumber) + (facts.PortOpen ? "   Open" : "   Close"));
     SetTextIfChanged(Label13_, std::string("Adapter  ") + (facts.Connected ? "connected" : "not connected"));
 }
 

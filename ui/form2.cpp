@@ -71,6 +71,9 @@ QString TForm2::HelpText()
     return QString::fromUtf8(file.readAll());
 }
 
-void TForm2::BitBtn1Click() { accept(); }
+void TForm2::BitBtn1Click()
+{
+    accept();
+}
 
 }  // namespace tavoxa

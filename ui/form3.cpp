@@ -84,7 +84,8 @@ TForm3::TForm3(RemoteSettings& remote, QWidget* parent) : QDialog(parent), remot
     QPalette warning = Label3->palette();
     warning.setColor(QPalette::WindowText, Qt::darkRed);
     Label3->setPalette(warning);
-    connect(Edit2, &QLineEdit::textChanged, this, [this](const QString& text) { Label3->setVisible(text.isEmpty()); });
+    connect(Edit2, &QLineEdit::textChanged, this,
+            [this](const QString& text) { Label3->setVisible(text.isEmpty()); });
     Label3->setVisible(Edit2->text().isEmpty());
 
     Button1->setFocus();
@@ -101,10 +102,11 @@ void TForm3::Button1Click()
     for (const QLineEdit* edit : {Edit1, Edit2}) {
         for (const QChar c : edit->text()) {
             if (c.unicode() > 0xFF) {
-                QMessageBox::warning(this, windowTitle(),
-                                     QStringLiteral("\"%1\" cannot be stored: port and password take only "
-                                                    "characters of one byte (Latin-1), such as \"Ä\" or \"ß\".")
-                                         .arg(c));
+                QMessageBox::warning(
+                    this, windowTitle(),
+                    QStringLiteral("\"%1\" cannot be stored: port and password take only "
+                                   "characters of one byte (Latin-1), such as \"Ä\" or \"ß\".")
+                        .arg(c));
                 return;
             }
         }

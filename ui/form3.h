@@ -30,7 +30,7 @@ public:
 
     QLabel* Label1;
     QLabel* Label2;
-    QLabel* Label3;  // says that remote switching stays locked while the password is empty
+    QLabel* Label3;    // says that remote switching stays locked while the password is empty
     QLineEdit* Edit1;  // port
     QLineEdit* Edit2;  // password, shown in clear
     QPushButton* Button1;

@@ -6,7 +6,6 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
-
 #include <csignal>
 
 #include "storage/configfile.h"
@@ -58,7 +57,9 @@ TEST_P(HeadlessProgram, StopSignalWritesBothFilesAndEndsCleanly)
 
 INSTANTIATE_TEST_SUITE_P(Signals, HeadlessProgram, ::testing::Values(SIGTERM, SIGINT, SIGHUP),
                          [](const ::testing::TestParamInfo<int>& info) {
-                             return info.param == SIGTERM ? "SIGTERM" : info.param == SIGINT ? "SIGINT" : "SIGHUP";
+                             return info.param == SIGTERM  ? "SIGTERM"
+                                    : info.param == SIGINT ? "SIGINT"
+                                                           : "SIGHUP";
                          });
 
 }  // namespace

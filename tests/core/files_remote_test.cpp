@@ -103,7 +103,8 @@ TEST_F(ControllerFiles, LoadResetsAndStartsSaveStartsWithoutReset)
     EXPECT_EQ(core->configFileName(), path);
     EXPECT_TRUE(QFile::exists(work.Path("zwei.dat")));
     EXPECT_TRUE(RelayIsOn(model(), 1)) << "Save switches nothing off";
-    EXPECT_TRUE(Settled([this] { return adapter().PortOpen && board.OpenComNumber() == 3; })) << "Save ends with START";
+    EXPECT_TRUE(Settled([this] { return adapter().PortOpen && board.OpenComNumber() == 3; }))
+        << "Save ends with START";
     EXPECT_EQ(model().SecondsTimer[0].SecondCount, 0);
 
     core->Stop();
