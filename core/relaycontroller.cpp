@@ -49,7 +49,6 @@ void StderrReport::Report(const QString& text)
 RelayController::RelayController(SerialLines& lines, const Clock& clock, RandomSource& random,
                                  BusDelay& delay, ErrorReport& report, QObject* parent)
     : QObject(parent),
-      lines_(lines),
       clock_(clock),
       random_(random),
       report_(report),
@@ -108,6 +107,13 @@ void RelayController::Startup()
     });
     if (!filesRead && !unattended_)
         return;
+    loggedRelays_ = static_cast<uint8_t>(model_.RelayBits & kRelayMask);
+    if (resumeTimers_ && filesRead) {
+        // Before the port opens, so the first byte written is the resumed one.
+        const std::vector<SwitchEvent> resumed = ResumeTimers(model_, clock_.Now());
+        NoteRelays(QString::fromStdString(CauseText(SwitchCause{CauseKind::ResumedAtStartUp, 0, {}})),
+                   &resumed);
+    }
     Reported([this] {
         model_.MinuteCounter = 0;
         model_.MinuteTick = false;
@@ -119,13 +125,6 @@ void RelayController::Startup()
                 model_.MinutesToOff(r, w) = 0;
         }
     });
-    loggedRelays_ = static_cast<uint8_t>(model_.RelayBits & kRelayMask);
-    if (resumeTimers_ && filesRead) {
-        const std::vector<SwitchEvent> resumed = ResumeTimers(model_, clock_.Now());
-        HandOver();
-        NoteRelays(QString::fromStdString(CauseText(SwitchCause{CauseKind::ResumedAtStartUp, 0, {}})),
-                   &resumed);
-    }
     HandOver();
 }
 

@@ -208,7 +208,6 @@ private:
         return RunReported(report_, std::forward<Handler>(handler));
     }
 
-    SerialLines& lines_;
     const Clock& clock_;
     RandomSource& random_;
     ErrorReport& report_;
