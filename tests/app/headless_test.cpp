@@ -71,7 +71,7 @@ public:
     std::string config;
 };
 
-TEST(HeadlessProgram, StartupErrorIsReportedAndThePortOpensAnyway)
+TEST(Headless, StartupErrorIsReportedAndThePortOpensAnyway)
 {
     Folder folder("bad.dat");
     // The third value, the first of the switch table, is not a number.
@@ -90,7 +90,7 @@ TEST(HeadlessProgram, StartupErrorIsReportedAndThePortOpensAnyway)
     EXPECT_EQ(program.Finish(SIGTERM), 0) << program.Err().toStdString();
 }
 
-TEST(HeadlessProgram, StopSignalWhenTheSaveFailsEndsWithTheFailureAndTheFilesWhole)
+TEST(Headless, StopSignalWhenTheSaveFailsEndsWithTheFailureAndTheFilesWhole)
 {
     // The configuration name is a folder: nothing can be written under it, for root either.
     Folder folder("cfg.dat");
@@ -106,7 +106,7 @@ TEST(HeadlessProgram, StopSignalWhenTheSaveFailsEndsWithTheFailureAndTheFilesWho
     EXPECT_EQ(ReadFile(folder.Path("swcf.ini")), settings);
 }
 
-TEST(HeadlessProgram, SecondProgramInTheSameFolderStopsWhileAPlanStillRuns)
+TEST(Headless, SecondProgramInTheSameFolderStopsWhileAPlanStillRuns)
 {
     Folder folder;
     WriteFile(folder.Path("tavoxa.dat"), folder.config);
@@ -128,7 +128,7 @@ TEST(HeadlessProgram, SecondProgramInTheSameFolderStopsWhileAPlanStillRuns)
 
 // The commands that print and end: their exit code and output, and the folder unchanged but for
 // the picture asked for.
-TEST(HeadlessProgram, CommandsThatOnlyReadLeaveTheFolderAsItWas)
+TEST(Headless, CommandsThatOnlyReadLeaveTheFolderAsItWas)
 {
     const struct {
         QStringList args;
