@@ -3,49 +3,27 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
-#include <QThread>
 #include <csignal>
 
 #include "storage/configfile.h"
 #include "storage/settingsfile.h"
+#include "tests/app/simprogram.h"
 
 namespace {
 
-class HeadlessProgram : public ::testing::TestWithParam<int> {
-protected:
-    void Start()
-    {
-        ASSERT_TRUE(dir.isValid());
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.remove("DISPLAY");
-        env.remove("WAYLAND_DISPLAY");
-        env.remove("QT_QPA_PLATFORM");
-        program.setProcessEnvironment(env);
-        program.setWorkingDirectory(dir.path());
-        program.start(TAVOXA_SIM_PROGRAM, {});
-        ASSERT_TRUE(program.waitForStarted(10000));
-    }
-
-    // The program has run its start-up once it has read the (missing) files; give it a moment
-    // and its event loop a few ticks.
-    void LetItRun() { QThread::msleep(1500); }
-
-    QTemporaryDir dir;
-    QProcess program;
-};
+class HeadlessProgram : public ::testing::TestWithParam<int> {};
 
 TEST_P(HeadlessProgram, StopSignalWritesBothFilesAndEndsCleanly)
 {
-    Start();
-    LetItRun();
-    ASSERT_EQ(::kill(static_cast<pid_t>(program.processId()), GetParam()), 0);
-    ASSERT_TRUE(program.waitForFinished(10000));
-    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(program.exitCode(), 0);
-    EXPECT_TRUE(QString::fromLocal8Bit(program.readAllStandardError()).contains("offscreen"))
-        << "without a display the program says it runs headless";
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    tavoxa::testing::SimProgram program(dir.path());
+    ASSERT_TRUE(program.Start());
+    // Once the port is open the start-up is done and the ticks run.
+    ASSERT_TRUE(program.WaitForErr("port COM 1 open")) << program.Err().toStdString();
+    EXPECT_EQ(program.Finish(GetParam()), 0) << program.Err().toStdString();
+    EXPECT_TRUE(program.Err().contains("offscreen")) << "without a display the program says it runs headless";
 
     const tavoxa::SettingsFileContent settings =
         tavoxa::LoadSettingsFile(dir.filePath("swcf.ini").toStdString());

@@ -1,12 +1,16 @@
-// The "IP Remote Config" dialog: its controls, taking over the texts, refilling them.
+// The "IP Remote Config" dialog: its controls, taking over the texts, refusing what does not fit
+// in one byte, refilling them, the note on an empty password.
 #include "ui/form3.h"
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <algorithm>
 
 #include "testkit.h"
@@ -107,6 +111,49 @@ TEST(Form3, AbandonedTextsAreReplacedByTheStoredOnesOnRefill)
     form.Refill();  // the main window becomes active again
     EXPECT_EQ(form.Edit1->text(), "4711");
     EXPECT_EQ(form.Edit2->text(), QString("Geheim\u00E4"));
+}
+
+TEST(Form3, RefusesACharacterOfMoreThanOneByteButTakesLatin1AsOneByte)
+{
+    RemoteSettings remote;
+    remote.RemotePassword = "alt";
+    TForm3 form(remote);
+    form.Refill();
+    form.show();
+    form.Edit2->setText("pa\u20AC");
+    QString warning;
+    // The refusal is a modal box: answer it from the event loop it runs.
+    QTimer::singleShot(0, &form, [&warning] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            warning = box->text();
+            box->done(QMessageBox::Ok);
+        }
+    });
+    form.Button1Click();
+    EXPECT_TRUE(warning.contains(QChar(0x20AC))) << "no box naming the character";
+    EXPECT_EQ(remote.RemotePassword, "alt");
+    EXPECT_TRUE(form.isVisible());
+
+    form.Edit2->setText("\u00C4");
+    form.Button1Click();
+    EXPECT_EQ(remote.RemotePassword, "\xC4");
+    EXPECT_EQ(form.result(), QDialog::Accepted);
+}
+
+TEST(Form3, LockedRemoteNoteShowsExactlyWhileThePasswordIsEmpty)
+{
+    RemoteSettings remote;
+    TForm3 form(remote);
+    form.show();
+    EXPECT_TRUE(form.Label3->isVisible());
+    remote.RemotePassword = "pw";
+    form.Refill();
+    EXPECT_FALSE(form.Label3->isVisible());
+    form.Edit2->selectAll();
+    QTest::keyClick(form.Edit2, Qt::Key_Backspace);
+    EXPECT_TRUE(form.Label3->isVisible());
+    QTest::keyClicks(form.Edit2, "x");
+    EXPECT_FALSE(form.Label3->isVisible());
 }
 
 }  // namespace

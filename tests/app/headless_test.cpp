@@ -1,0 +1,172 @@
+// tavoxa-sim headless, each case in a folder of its own: a start-up error is reported on standard
+// error and the program goes on; a stop signal ends it even when the save fails; one program per
+// folder; the commands that only read leave the folder as it was.
+#include <gtest/gtest.h>
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include "engine/clock.h"
+#include "engine/hardware.h"
+#include "storage/configfile.h"
+#include "storage/settingsfile.h"
+#include "tests/app/simprogram.h"
+
+namespace tavoxa {
+namespace {
+
+using testing::SimProgram;
+
+void WriteFile(const QString& path, const std::string& bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
+    file.write(bytes.data(), static_cast<qint64>(bytes.size()));
+}
+
+QByteArray ReadFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A folder with swcf.ini naming relay 2 "Pumpe" and the configuration file `configName`, which
+// holds relay 2 on timer program 1, every day from 06:30:00 to 07:00:00.
+class Folder {
+public:
+    explicit Folder(const std::string& configName = "tavoxa.dat")
+    {
+        EXPECT_TRUE(dir.isValid());
+        SettingsFileContent settings;
+        settings.ConfigFileName = configName;
+        settings.RemotePassword = "pw";
+        settings.Names[1] = "Pumpe";
+        WriteFile(Path("swcf.ini"), WriteSettings(settings));
+        StoredSettings stored;
+        stored.RelayMode(1) = ModeTimer;
+        stored.DayCode(1, 0) = DayEveryDay;
+        stored.ProgramStart(1, 0) = EncodeTime(6, 30, 0);
+        stored.ProgramEnd(1, 0) = EncodeTime(7, 0, 0);
+        config = WriteConfiguration(stored, 1, kChipAddressPcf8574);
+    }
+    QString Path(const QString& name) const { return dir.filePath(name); }
+    // Every entry with its size and time of change, hidden ones (the lock) too.
+    QStringList Listing() const
+    {
+        QStringList entries;
+        for (const QFileInfo& info :
+             QDir(dir.path())
+                 .entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
+            entries << QStringLiteral("%1 %2 %3")
+                           .arg(info.fileName())
+                           .arg(info.size())
+                           .arg(info.lastModified().toMSecsSinceEpoch());
+        return entries;
+    }
+
+    QTemporaryDir dir;
+    std::string config;
+};
+
+TEST(Headless, StartupErrorIsReportedAndThePortOpensAnyway)
+{
+    Folder folder("bad.dat");
+    // The third value, the first of the switch table, is not a number.
+    const size_t third = folder.config.find("\r\n", folder.config.find("\r\n") + 2) + 2;
+    folder.config.replace(third, folder.config.find("\r\n", third) - third, "abc");
+    WriteFile(folder.Path("bad.dat"), folder.config);
+
+    SimProgram program(folder.dir.path());
+    ASSERT_TRUE(program.Start());
+    ASSERT_TRUE(program.WaitForErr("port COM 1 open")) << program.Err().toStdString();
+    EXPECT_TRUE(QRegularExpression(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d tavoxa[-a-z]*: Ung)",
+                                   QRegularExpression::MultilineOption)
+                    .match(program.Err())
+                    .hasMatch())
+        << program.Err().toStdString();
+    EXPECT_EQ(program.Finish(SIGTERM), 0) << program.Err().toStdString();
+}
+
+TEST(Headless, StopSignalWhenTheSaveFailsEndsWithTheFailureAndTheFilesWhole)
+{
+    // The configuration name is a folder: nothing can be written under it, for root either.
+    Folder folder("cfg.dat");
+    ASSERT_TRUE(QDir(folder.dir.path()).mkdir("cfg.dat"));
+    const QByteArray settings = ReadFile(folder.Path("swcf.ini"));
+
+    SimProgram program(folder.dir.path());
+    ASSERT_TRUE(program.Start());
+    ASSERT_TRUE(program.WaitForErr("port COM 1 open")) << program.Err().toStdString();
+    EXPECT_EQ(program.Finish(SIGTERM), 1) << program.Err().toStdString();
+    EXPECT_TRUE(program.Err().contains("tavoxa: E/A-Fehler")) << program.Err().toStdString();
+    EXPECT_FALSE(program.Err().contains("did not end")) << "ended by the deadline, not by the stop";
+    EXPECT_EQ(ReadFile(folder.Path("swcf.ini")), settings);
+}
+
+TEST(Headless, SecondProgramInTheSameFolderStopsWhileAPlanStillRuns)
+{
+    Folder folder;
+    WriteFile(folder.Path("tavoxa.dat"), folder.config);
+    SimProgram first(folder.dir.path());
+    ASSERT_TRUE(first.Start());
+    ASSERT_TRUE(first.WaitForErr("port COM 1 open")) << first.Err().toStdString();
+
+    SimProgram second(folder.dir.path());
+    ASSERT_TRUE(second.Start());
+    EXPECT_NE(second.Finish(), 0);
+    EXPECT_TRUE(second.Err().contains("another program")) << second.Err().toStdString();
+    SimProgram plan(folder.dir.path());
+    ASSERT_TRUE(plan.Start({"--plan"}));
+    EXPECT_EQ(plan.Finish(), 0) << plan.Err().toStdString();
+    EXPECT_TRUE(plan.Out().contains("Pumpe"));
+
+    EXPECT_EQ(first.Finish(SIGTERM), 0) << first.Err().toStdString();
+}
+
+// The commands that print and end: their exit code and output, and the folder unchanged but for
+// the picture asked for.
+TEST(Headless, CommandsThatOnlyReadLeaveTheFolderAsItWas)
+{
+    const struct {
+        QStringList args;
+        int code;
+        QStringList output;  // patterns on standard output
+        const char* created;
+    } cases[] = {
+        // Two calendar days, relay 2 switching at 06:30:00 on at least one of them.
+        {{"--plan", "--days", "2"},
+         0,
+         {R"(\nRelay 2 \(Pumpe\), Timer[^\n]*\n(  \w{3} [-\d]{10}  [^\n]*\n){2}\n)", "06:30:00 on"},
+         nullptr},
+        {{"--plan-image", "x.png"}, 0, {"^$"}, "x.png"},
+        {{"--help"}, 0, {"--plan-image"}, nullptr},
+        {{"--version"}, 0, {R"(^tavoxa \S+\n$)"}, nullptr},
+        {{"--no-such-option"}, 1, {"^$"}, nullptr},
+        {{"--plan", "--days", "0"}, 1, {"^$"}, nullptr},
+    };
+    for (const auto& c : cases) {
+        const QString name = c.args.join(' ');
+        Folder folder;
+        WriteFile(folder.Path("tavoxa.dat"), folder.config);
+        const QStringList before = folder.Listing();
+        SimProgram program(folder.dir.path());
+        ASSERT_TRUE(program.Start(c.args)) << name.toStdString();
+        EXPECT_EQ(program.Finish(), c.code) << name.toStdString() << program.Err().toStdString();
+        for (const QString& pattern : c.output)
+            EXPECT_TRUE(QRegularExpression(pattern).match(program.Out()).hasMatch())
+                << name.toStdString() << " " << pattern.toStdString() << ":\n"
+                << program.Out().toStdString();
+        QStringList after = folder.Listing();
+        if (c.created) {
+            EXPECT_TRUE(ReadFile(folder.Path(c.created)).startsWith("\x89PNG\r\n")) << name.toStdString();
+            after = after.filter(QRegularExpression(QStringLiteral("^(?!%1 )").arg(c.created)));
+        }
+        EXPECT_EQ(after, before) << name.toStdString();
+    }
+}
+
+}  // namespace
+}  // namespace tavoxa

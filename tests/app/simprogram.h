@@ -1,0 +1,76 @@
+// tavoxa-sim as a service starts it: no display, in a folder of the test's own. The program is
+// another process, so waits read its pipes and sleep; no event loop is needed.
+#pragma once
+
+#include <QDeadlineTimer>
+#include <QProcess>
+#include <QStringList>
+#include <csignal>
+
+namespace tavoxa::testing {
+
+class SimProgram {
+public:
+    explicit SimProgram(const QString& folder)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove("DISPLAY");
+        env.remove("WAYLAND_DISPLAY");
+        env.remove("QT_QPA_PLATFORM");
+        process_.setProcessEnvironment(env);
+        process_.setWorkingDirectory(folder);
+    }
+
+    bool Start(const QStringList& args = {})
+    {
+        process_.start(TAVOXA_SIM_PROGRAM, args);
+        return process_.waitForStarted(10000);
+    }
+
+    // Standard error so far.
+    QString Err()
+    {
+        err_ += QString::fromUtf8(process_.readAllStandardError());
+        return err_;
+    }
+    QString Out()
+    {
+        out_ += QString::fromUtf8(process_.readAllStandardOutput());
+        return out_;
+    }
+
+    // Waits until standard error holds `text`; false when the program ends or 10 s pass first.
+    bool WaitForErr(const QString& text)
+    {
+        const QDeadlineTimer deadline(10000);
+        while (!Err().contains(text)) {
+            if (deadline.hasExpired() || process_.state() == QProcess::NotRunning)
+                return false;
+            process_.waitForReadyRead(20);
+        }
+        return true;
+    }
+
+    // The exit code once the program has ended by itself (after `signal` when given); -1 when it
+    // crashed or was still running after 10 s (it is then killed).
+    int Finish(int signal = 0)
+    {
+        if (signal != 0)
+            ::kill(static_cast<pid_t>(process_.processId()), signal);
+        if (!process_.waitForFinished(10000)) {
+            process_.kill();
+            process_.waitForFinished();
+            return -1;
+        }
+        Err();
+        Out();
+        return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
+    }
+
+private:
+    QProcess process_;
+    QString err_;
+    QString out_;
+};
+
+}  // namespace tavoxa::testing
