@@ -134,6 +134,15 @@ bool ChooseHeadlessWhenNoDisplay()
 int main(int argc, char** argv)
 {
     CatchStopSignals();
+    if (tavoxa::OnlyPrints(argc, argv)) {
+        // --help and --version need no platform, no window and no file.
+        QCoreApplication app(argc, argv);
+        QCoreApplication::setApplicationName("tavoxa");
+        QCoreApplication::setApplicationVersion(tavoxa::kVersionText);
+        tavoxa::AppOptions options;
+        const int code = tavoxa::ParseOptions(app, options);
+        return code >= 0 ? code : 1;
+    }
     const bool windowless = tavoxa::NeedsNoWindow(argc, argv);
     if (windowless)
         qputenv("QT_QPA_PLATFORM", "offscreen");

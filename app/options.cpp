@@ -34,6 +34,17 @@ bool NeedsNoWindow(int argc, char** argv)
     return false;
 }
 
+bool OnlyPrints(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        for (const char* option : {"--help", "-h", "--help-all", "--version", "-v"}) {
+            if (std::strcmp(argv[i], option) == 0)
+                return true;
+        }
+    }
+    return false;
+}
+
 int ParseOptions(const QCoreApplication& app, AppOptions& options)
 {
     QCommandLineParser parser;

@@ -29,6 +29,9 @@ struct AppOptions {
 // --version, a plan): the program then runs on the offscreen platform whatever the display.
 bool NeedsNoWindow(int argc, char** argv);
 
+// Whether the command line asks only for --help or --version.
+bool OnlyPrints(int argc, char** argv);
+
 // Reads the command line into `options`. Returns -1 to go on, or the exit code when the program
 // is done: 0 after --help and --version, 1 after a mistake (said on standard error).
 int ParseOptions(const QCoreApplication& app, AppOptions& options);
