@@ -366,6 +366,11 @@ bool RelayController::SetRemote(bool on)
     return false;
 }
 
+void RelayController::SetRemoteRetryInterval(int ms)
+{
+    remoteRetry_->setInterval(ms);
+}
+
 void RelayController::RetryRemote()
 {
     if (!remoteOn_ || server_->IsOpen()) {

@@ -84,6 +84,8 @@ public:
     // can press START, and a remote port that cannot be bound is tried again every 10 s.
     void SetUnattended(bool unattended) { unattended_ = unattended; }
     bool unattended() const { return unattended_; }
+    // How often an unbound remote port is tried again while unattended (10 s).
+    void SetRemoteRetryInterval(int ms);
     // At start-up (not after Load or an edit), every relay in "Timer" mode is set as its programs
     // of the past seven days left it, so a power cut in the middle of a program does not leave
     // its load off until the next start.

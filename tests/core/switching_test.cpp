@@ -1,0 +1,263 @@
+// What reaches the board and the switching log: an input-logic relay never shows a state its
+// contacts do not call for, the lamps show the byte written, and each change is logged with why.
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTcpSocket>
+#include <mutex>
+
+#include "remote/mqttbridge.h"
+#include "storage/configfile.h"
+#include "tests/core/controllerfixture.h"
+
+namespace tavoxa::testing {
+namespace {
+
+// Every relay-pin state the board latched, recorded on the bus thread. The state is shared with
+// the callback, which may still run on the bus thread while the recorder goes away.
+class PinRecorder {
+    struct Seen {
+        std::mutex mutex;
+        std::vector<uint8_t> pins;
+    };
+
+public:
+    explicit PinRecorder(SimulatedBoard& board) : board_(board)
+    {
+        board.SetOnPinsChanged([seen = seen_, &board] {
+            const uint8_t pins = board.RelayPins();
+            const std::lock_guard lock(seen->mutex);
+            seen->pins.push_back(pins);
+        });
+    }
+    ~PinRecorder() { board_.SetOnPinsChanged(nullptr); }
+    // Whether relay `r` showed any state other than `on`.
+    bool Strayed(int r, bool on) const
+    {
+        const std::lock_guard lock(seen_->mutex);
+        for (uint8_t p : seen_->pins) {
+            if ((p >> r & 1) != (on ? 1 : 0))
+                return true;
+        }
+        return false;
+    }
+
+private:
+    SimulatedBoard& board_;
+    std::shared_ptr<Seen> seen_ = std::make_shared<Seen>();
+};
+
+// A running program with a remote server on a free loopback port (password "pw"), relay 1
+// named "Licht", and its switching log captured without the time stamps.
+class Switching : public ControllerFixture {
+protected:
+    void SetUp() override
+    {
+        PutFile(work.Path("swcf.ini"), JoinLines({"", "pw", "0", "Licht", "", "", "", "", "", "", "", "1"}));
+        Create();
+        core->log().SetSink([this](const QByteArray& line) {
+            full << QString::fromUtf8(line.chopped(1));
+            lines << full.last().mid(20);
+        });
+        core->Startup();
+        StopTimers();
+        ASSERT_TRUE(Settled([this] { return core->busFacts().Connected && core->inputsStable(); }));
+    }
+    // A client logged in to the remote server.
+    std::unique_ptr<QTcpSocket> RemoteClient(const char* password = "pw")
+    {
+        auto client = std::make_unique<QTcpSocket>();
+        client->connectToHost(QHostAddress::LocalHost, core->server().BoundPort());
+        EXPECT_TRUE(WaitUntil([&] { return client->bytesAvailable() >= 7; }));
+        client->readAll();
+        client->write(QByteArray("Pass:") + password);
+        EXPECT_TRUE(WaitUntil([&] { return client->bytesAvailable() >= 5; }));
+        client->readAll();
+        return client;
+    }
+    // The log lines since the last call; with `switchingOnly`, only those of relays and logins
+    // (START and STOP log the port's status as well, when the bus thread reports it).
+    QStringList Logged(bool switchingOnly = false)
+    {
+        QStringList out = lines;
+        lines.clear();
+        if (switchingOnly)
+            out = out.filter(QRegularExpression("^(relay|remote login)"));
+        return out;
+    }
+    bool Noted(const char* text) const { return !lines.filter(text).isEmpty(); }
+    bool Reached() { return board.RelayPins() == (model().RelayBits & 0x3F); }
+
+    QStringList full;   // as logged, stamped
+    QStringList lines;  // without the stamps
+};
+
+// The action changes the bit of relay 1, which its mode then sets back before the byte goes out;
+// relay 2 (mode T) is switched afterwards so a write is certain to follow the action.
+TEST_F(Switching, AnInputLogicRelayNeverReachesTheWireInAStateItsContactsDoNotCallFor)
+{
+    std::unique_ptr<QTcpSocket> client = RemoteClient();
+    const struct {
+        const char* what;
+        int mode;
+        bool k1, k2, on;
+        std::function<void()> act;
+    } cases[] = {
+        {"T on IF K1", ModeIfK1, false, false, false, [&] { core->Toggle(0); }},
+        {"T on XOR", ModeK1XorK2, true, false, true, [&] { core->Toggle(0); }},
+        {"RESET", ModeK1OrK2, false, true, true, [&] { core->Reset(); }},
+        {"remote byte", ModeIfK2, false, false, false,
+         [&] {
+             client->write("61");
+             ASSERT_TRUE(Settled([this] { return (model().RelayBits & 0x3C) == 0x3C; }));
+         }},
+        {"mqtt", ModeK1AndK2, true, false, false, [&] { core->MqttSet(0, MqttCommand::On); }},
+    };
+    for (const auto& c : cases) {
+        core->Reset();
+        core->SetRelayMode(0, c.mode);
+        board.SetK1Closed(c.k1);
+        board.SetK2Closed(c.k2);
+        ASSERT_TRUE(Settled([&] {
+            return adapter().K1Closed == c.k1 && adapter().K2Closed == c.k2 &&
+                   board.RelayPins() == (c.on ? 1 : 0);
+        })) << c.what;
+        QSignalSpy written(core.get(), &RelayController::RelaysWritten);
+        const PinRecorder pins(board);
+        c.act();
+        core->Toggle(1);
+        ASSERT_TRUE(Settled([this] { return Reached(); })) << c.what;
+        EXPECT_FALSE(pins.Strayed(0, c.on)) << c.what;
+        // The lamps are coloured from the byte written, never from a byte the wire did not get.
+        ASSERT_TRUE(Settled([&] {
+            return !written.isEmpty() && written.last()[0].value<uint8_t>() == board.RelayPins();
+        })) << c.what;
+        for (const QList<QVariant>& w : written)
+            EXPECT_EQ(w[0].value<uint8_t>() & 1, c.on ? 1 : 0) << c.what;
+    }
+}
+
+// Until the contacts have read stable once, the logic has nothing to go by: both contacts closed
+// must not pull in a "K1 NOR K2" relay for the time the first readings take.
+TEST_F(ControllerFixture, InputLogicRelaysAreNotSwitchedBeforeTheContactsHaveReadStable)
+{
+    Model settings;
+    settings.RelayMode(0) = ModeK1NorK2;
+    PutFile(work.Path("haus.dat"), WriteConfiguration(settings, 1, 32));
+    PutFile(work.Path("swcf.ini"), JoinLines({"haus.dat"}));
+    board.SetK1Closed(true);
+    board.SetK2Closed(true);
+    const PinRecorder pins(board);
+    Start();
+    StopTimers();
+    core->Toggle(0);  // nor does T before then
+    ASSERT_TRUE(Settled([this] { return core->inputsStable() && core->busFacts().Connected; }));
+    LetTheBusRun(100);
+    EXPECT_FALSE(pins.Strayed(0, false));
+
+    board.SetK1Closed(false);
+    board.SetK2Closed(false);
+    EXPECT_TRUE(Settled([this] { return board.RelayPins() == 1; }))
+        << "the logic runs once the contacts are known";
+}
+
+TEST_F(Switching, EachChangeIsLoggedWithItsCause)
+{
+    std::unique_ptr<QTcpSocket> client = RemoteClient();
+    const std::string saved = work.Path("zwei.dat").toStdString();
+    const struct {
+        std::function<void()> act;
+        QStringList logged;
+    } steps[] = {
+        {[&] { core->Toggle(2); }, {"relay 3 on: T button"}},
+        {[&] { core->Reset(); }, {"relay 3 off: RESET"}},
+        {[&] {
+             core->SetRelayMode(0, ModeIfK1);
+             board.SetK1Closed(true);
+             Settled([this] { return Noted("input logic"); });
+         },
+         {"relay 1 (Licht) on: input logic (K1 closed, K2 open)"}},
+        {[&] {
+             client->write("3");
+             Settled([this] { return Noted("remote"); });
+         },
+         {"relay 2 on: remote (127.0.0.1)"}},
+        {[&] { core->MqttSet(1, MqttCommand::Off); }, {"relay 2 off: mqtt"}},
+        {[&] {
+             model().RelayMode(3) = ModeTimer;
+             model().DayCode(3, 1) = DayEveryDay;
+             model().ProgramStart(3, 1) = EncodeTime(12, 34, 57);
+             model().ProgramEnd(3, 1) = EncodeTime(13, 0, 0);
+             clock.now = {2024, 3, 15, 12, 34, 57, 5};
+             core->SecondTimerFired();
+         },
+         {"relay 4 on: timer program 2"}},
+        {[&] {
+             core->Stop();
+             core->Save(saved);
+             core->Stop();
+             core->Load(saved);
+         },
+         {"relay 4 off: START after Load"}},
+        {[&] {
+             client->write("Pass:falsch");
+             Settled([this] { return Noted("refused"); });
+         },
+         {"remote login refused from 127.0.0.1"}},
+    };
+    Logged();
+    for (const auto& s : steps) {
+        s.act();
+        EXPECT_EQ(Logged(true), s.logged);
+    }
+    EXPECT_TRUE(full.contains("2024-03-15 12:34:57 relay 4 on: timer program 2"))
+        << "stamped with the tick's second";
+}
+
+TEST_F(ControllerFixture, StartupLogsThePortTheAdapterTheServerAndTimersResumed)
+{
+    Model settings;
+    settings.RelayMode(1) = ModeTimer;
+    settings.DayCode(1, 0) = DayEveryDay;
+    settings.ProgramStart(1, 0) = EncodeTime(10, 34, 56);  // two hours before the start-up
+    settings.ProgramEnd(1, 0) = EncodeTime(20, 0, 0);
+    PutFile(work.Path("haus.dat"), WriteConfiguration(settings, 1, 32));
+    PutFile(work.Path("swcf.ini"), JoinLines({"haus.dat", "pw", "0", "", "", "", "", "", "", "", "", "1"}));
+    Create();
+    QStringList lines;
+    core->log().SetSink(
+        [&lines](const QByteArray& line) { lines << QString::fromUtf8(line.mid(20).chopped(1)); });
+    core->SetResumeTimers(true);
+    core->Startup();
+    StopTimers();
+    ASSERT_TRUE(Settled([this] { return core->busFacts().Connected; }));
+    for (const QString& line :
+         {QStringLiteral("remote server listening on port %1").arg(core->server().BoundPort()),
+          QStringLiteral("relay 2 on: resumed at start-up"), QStringLiteral("port COM 1 open"),
+          QStringLiteral("adapter connected")})
+        EXPECT_TRUE(lines.contains(line)) << line.toStdString() << " in " << lines.join('|').toStdString();
+    EXPECT_TRUE(Settled([this] { return board.RelayPins() == 2; }));
+}
+
+// Appended line by line; a file that fails is reported once, and switching goes on without it.
+TEST_F(Switching, ALogFileGetsEachLineAndOneThatCannotBeWrittenIsReportedOnce)
+{
+    QString error;
+    ASSERT_TRUE(core->log().OpenFile(work.Path("tavoxa.log"), &error)) << error.toStdString();
+    core->Toggle(4);
+    EXPECT_EQ(FileBytes(work.Path("tavoxa.log")), "2024-03-15 12:34:56 relay 5 on: T button\n");
+
+    if (!core->log().OpenFile("/dev/full", &error))
+        GTEST_SKIP() << "/dev/full: " << error.toStdString();
+    Logged();
+    core->Toggle(4);
+    core->Toggle(5);
+    const QStringList logged = Logged();
+    ASSERT_EQ(logged.size(), 3) << logged.join('|').toStdString();
+    EXPECT_EQ(logged[0], "relay 5 off: T button");
+    EXPECT_TRUE(logged[1].startsWith("log file /dev/full cannot be written: ")) << logged[1].toStdString();
+    EXPECT_EQ(logged[2], "relay 6 on: T button");
+    EXPECT_TRUE(Settled([this] { return board.RelayPins() == 0x20; }));
+}
+
+}  // namespace
+}  // namespace tavoxa::testing
