@@ -90,6 +90,37 @@ TEST_F(ControllerFiles, ABadNumberIsReportedAndLeavesThePortClosed)
     EXPECT_EQ(FileBytes(work.Path("haus.dat.bak")), text);
 }
 
+// Unattended nobody can press START: the port opens and the ticks run on what was read.
+TEST_F(ControllerFiles, UnattendedABadValueIsReportedAndTheStartupGoesOn)
+{
+    std::string text = WriteConfiguration(Model(), 2, 32);
+    text.replace(text.find("\r\n", text.find("\r\n") + 2) + 2, 1, "abc");
+    PutFile(work.Path("haus.dat"), text);
+    PutFile(work.Path("swcf.ini"), JoinLines({"haus.dat"}));
+    Create();
+    core->SetUnattended(true);
+    core->Startup();
+    EXPECT_EQ(report.reports, QStringList{QString::fromUtf8("Ungültige numerische Eingabe.")});
+    EXPECT_TRUE(core->secondTimer()->isActive());
+    EXPECT_TRUE(Settled([this] { return board.OpenComNumber() == 2 && core->busFacts().Connected; }));
+}
+
+// Values missing at the end load as 0: the user is told, the file is kept before the close
+// overwrites it, and the program goes on.
+TEST_F(ControllerFiles, AShortFileIsReportedAndKept)
+{
+    const std::vector<std::string> all = SplitCrLf(WriteConfiguration(Model(), 3, 32));
+    const std::string text = JoinLines({all.begin(), all.begin() + 12});
+    PutFile(work.Path("haus.dat"), text);
+    PutFile(work.Path("swcf.ini"), JoinLines({"haus.dat"}));
+    Start();
+    EXPECT_EQ(report.reports, QStringList{"haus.dat: ends after 12 of 314 values."});
+    EXPECT_TRUE(Settled([this] { return board.OpenComNumber() == 3 && core->busFacts().Connected; }));
+    ASSERT_TRUE(core->Close());
+    EXPECT_EQ(FileBytes(work.Path("haus.dat.bak")), text);
+    EXPECT_EQ(SplitCrLf(FileBytes(work.Path("haus.dat"))).size(), 314u);
+}
+
 TEST_F(ControllerFiles, LoadResetsAndStartsSaveStartsWithoutReset)
 {
     Start();
@@ -198,6 +229,40 @@ TEST_F(ControllerFiles, APortInUseSwitchesRemoteOffWithoutAMessage)
     EXPECT_FALSE(core->remoteOn());
     ASSERT_TRUE(core->Close());
     EXPECT_FALSE(tavoxa::LoadSettingsFile(work.Path("swcf.ini").toStdString()).Remote);
+}
+
+// Unattended nobody can tick "Remote" again: the switch stays on and the port is tried again.
+TEST_F(ControllerFiles, UnattendedAPortInUseIsTriedAgain)
+{
+    QTcpServer other;
+    ASSERT_TRUE(other.listen(QHostAddress::LocalHost, 0));
+    const uint16_t port = other.serverPort();
+    PutFile(work.Path("swcf.ini"),
+            JoinLines({"", "pw", std::to_string(port), "", "", "", "", "", "", "", "", "1"}));
+    Create();
+    QStringList lines;
+    core->log().SetSink(
+        [&lines](const QByteArray& line) { lines << QString::fromUtf8(line.mid(20).chopped(1)); });
+    core->SetUnattended(true);
+    core->SetRemoteRetryInterval(50);
+    QSignalSpy remoteOn(core.get(), &RelayController::RemoteOnChanged);
+    core->Startup();
+    StopTimers();
+    EXPECT_TRUE(core->remoteOn());
+    EXPECT_TRUE(remoteOn.isEmpty());
+    const QString refused = QStringLiteral("remote server cannot listen on port %1: ").arg(port);
+    ASSERT_EQ(lines.filter(refused).size(), 1) << lines.join('|').toStdString();
+    EXPECT_GT(lines.filter(refused)[0].size(), refused.size()) << "with the reason";
+    EXPECT_TRUE(core->SetRemote(true)) << "the switch keeps the user's choice";
+
+    LetTheBusRun();
+    EXPECT_FALSE(core->server().IsOpen());
+    other.close();
+    ASSERT_TRUE(Settled([this] { return core->server().IsOpen(); }));
+    EXPECT_EQ(core->server().BoundPort(), port);
+    EXPECT_TRUE(lines.contains(QStringLiteral("remote server listening on port %1").arg(port)));
+    ASSERT_TRUE(core->Close());
+    EXPECT_TRUE(tavoxa::LoadSettingsFile(work.Path("swcf.ini").toStdString()).Remote);
 }
 
 }  // namespace
