@@ -143,6 +143,7 @@ bool RelayController::Close()
     if (mqtt_)
         mqtt_->Stop();
     secondTimer_->stop();
+    remoteRetry_->stop();
     return true;
 }
 
