@@ -46,7 +46,9 @@ int32_t TextToInt(std::string_view text)
 {
     const Scan s = ScanPrefix(text);
     const uint32_t limit = s.base == 10 ? 214748364u : 0x0FFFFFFFu;
-    uint32_t value = 0;  // 32-bit arithmetic: the last digit may wrap, as the conversion always did
+    // 32-bit arithmetic: the last digit may wrap, so stored files with such numbers read back as
+    // they were written.
+    uint32_t value = 0;
     size_t i = s.firstDigit;
     for (; i < text.size(); ++i) {
         const int d = DigitValue(text[i], s.base);
