@@ -95,7 +95,7 @@ int main(int argc, char** argv)
 
     // Let the exchange run long enough for the inputs to settle and the clock to show.
     QTimer::singleShot(1500, [&] {
-        tavoxa::SetRelay(core.model(), 0);
+        core.Toggle(0);
         QTimer::singleShot(300, [&] {
             Save(form1, out + "/main-window.png");
             Save(boardWindow, out + "/board-window.png");
