@@ -26,7 +26,7 @@ STAGES=${STAGES:-"asan tsan fuzz tidy"}
 FUZZ_SECONDS=${FUZZ_SECONDS:-60}
 JOBS=${JOBS:-$(nproc)}
 ASAN_TESTS=${ASAN_TESTS:-}
-TIDY_DIRS=${TIDY_DIRS:-"engine adapter storage remote ctl ui app tests bench fuzz"}
+TIDY_DIRS=${TIDY_DIRS:-"engine adapter storage remote core ctl ui app tools tests bench fuzz"}
 BUILD_ASAN=${BUILD_ASAN:-$ROOT/build-asan}
 BUILD_FUZZ=${BUILD_FUZZ:-$ROOT/build-fuzz}
 BUILD_TSAN=${BUILD_TSAN:-$ROOT/build-tsan}
@@ -159,7 +159,7 @@ stage_tidy() {
     # shellcheck disable=SC2086  # a list of folders
     find $TIDY_DIRS -name '*.cpp' | sort >"$out/files"
     echo "-- $(wc -l <"$out/files") files, checks from $ROOT/.clang-tidy"
-    header_filter="^$ROOT/(engine|adapter|storage|remote|ctl|ui|app|tests|bench|fuzz)/"
+    header_filter="^$ROOT/(engine|adapter|storage|remote|core|ctl|ui|app|tools|tests|bench|fuzz)/"
     # shellcheck disable=SC2016  # expanded by the inner shell
     xargs -P "$JOBS" -I{} sh -c '
         case "$1" in fuzz/*) db=$3 ;; *) db=$2 ;; esac
