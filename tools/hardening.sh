@@ -2,7 +2,8 @@
 # CI hardening gates, in four stages:
 #   asan  the test suite built with AddressSanitizer and UndefinedBehaviorSanitizer (gcc)
 #   tsan  the tests of the bus thread and its hand-overs built with ThreadSanitizer (gcc), also
-#         through the real port on the emulated modem
+#         through the real port on the emulated modem, and the controller's tests, which hand the
+#         relay byte to the bus thread and take its reports back
 #   fuzz  every libFuzzer target for FUZZ_SECONDS on a copy of its seed corpus (clang)
 #   tidy  clang-tidy with the committed .clang-tidy over the project's own .cpp files
 # Every stage runs even when an earlier one failed; the script fails when any stage failed.
@@ -26,7 +27,7 @@ STAGES=${STAGES:-"asan tsan fuzz tidy"}
 FUZZ_SECONDS=${FUZZ_SECONDS:-60}
 JOBS=${JOBS:-$(nproc)}
 ASAN_TESTS=${ASAN_TESTS:-}
-TIDY_DIRS=${TIDY_DIRS:-"engine adapter storage remote ctl ui app tests bench fuzz"}
+TIDY_DIRS=${TIDY_DIRS:-"engine adapter storage remote core ctl ui app tools tests bench fuzz"}
 BUILD_ASAN=${BUILD_ASAN:-$ROOT/build-asan}
 BUILD_FUZZ=${BUILD_FUZZ:-$ROOT/build-fuzz}
 BUILD_TSAN=${BUILD_TSAN:-$ROOT/build-tsan}
@@ -101,7 +102,7 @@ stage_asan() {
 
 stage_tsan() {
     cmake -S "$ROOT" -B "$BUILD_TSAN" -G Ninja -DTAVOXA_TSAN=ON -DTAVOXA_BENCH=OFF || return 1
-    cmake --build "$BUILD_TSAN" -j "$JOBS" --target adapter_tests tavoxa_fakemodem || return 1
+    cmake --build "$BUILD_TSAN" -j "$JOBS" --target adapter_tests tavoxa_fakemodem core_tests || return 1
     # A report fails the run; the suppressions cover Qt's own internals only.
     export TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1 suppressions=$ROOT/tools/tsan.supp"
     exe=$BUILD_TSAN/tests/adapter/adapter_tests
@@ -112,6 +113,10 @@ stage_tsan() {
     echo "-- adapter_tests on the emulated modem"
     LD_PRELOAD="$(gcc -print-file-name=libtsan.so):$BUILD_TSAN/tests/adapter/libtavoxa_fakemodem.so" \
         TAVOXA_FAKEMODEM_REQUIRED=1 "$exe" --gtest_filter='RscomFakeModem.*' --gtest_brief=1 || status=1
+    # The controller on the simulated board: the relay byte handed to the bus thread, the
+    # reports handed back, the thread ended at close.
+    echo "-- core_tests"
+    QT_QPA_PLATFORM=offscreen "$BUILD_TSAN/tests/core/core_tests" --gtest_brief=1 || status=1
     unset TSAN_OPTIONS
     return $status
 }
@@ -159,7 +164,7 @@ stage_tidy() {
     # shellcheck disable=SC2086  # a list of folders
     find $TIDY_DIRS -name '*.cpp' | sort >"$out/files"
     echo "-- $(wc -l <"$out/files") files, checks from $ROOT/.clang-tidy"
-    header_filter="^$ROOT/(engine|adapter|storage|remote|ctl|ui|app|tests|bench|fuzz)/"
+    header_filter="^$ROOT/(engine|adapter|storage|remote|core|ctl|ui|app|tools|tests|bench|fuzz)/"
     # shellcheck disable=SC2016  # expanded by the inner shell
     xargs -P "$JOBS" -I{} sh -c '
         case "$1" in fuzz/*) db=$3 ;; *) db=$2 ;; esac
@@ -184,7 +189,7 @@ stage_tidy() {
 for stage in $STAGES; do
     case $stage in
     asan) title="Stage asan: tests with AddressSanitizer and UndefinedBehaviorSanitizer" ;;
-    tsan) title="Stage tsan: bus thread tests with ThreadSanitizer" ;;
+    tsan) title="Stage tsan: bus thread and controller tests with ThreadSanitizer" ;;
     fuzz) title="Stage fuzz: libFuzzer targets, ${FUZZ_SECONDS}s each" ;;
     tidy) title="Stage tidy: clang-tidy" ;;
     *)

@@ -340,7 +340,7 @@ TEST(RscomFakeModem, UnpluggedAdapterIsReopenedAndDrivenWithTheCurrentByte)
     ASSERT_TRUE(pty.Ok());
     TempDir tmp;
     setenv(TAVOXA_FAKEMODEM_DEVICE_ENV, pty.Slave().c_str(), 1);
-    const std::string node = tmp.Link("ttyUSB0", pty.Slave());
+    std::string node = tmp.Link("ttyUSB0", pty.Slave());
     std::atomic<int> opens{0};
     RSCOM rs(
         [&](int) {

@@ -102,7 +102,7 @@ TEST_F(Controller, ExchangeTicksWriteTheRelaysAndReadTheContactsThroughTheBoard)
     EXPECT_EQ(board.RelayPins(), 0x04);
     EXPECT_EQ(relays[0][0].value<uint8_t>(), 0x04) << "the lamps show the byte written";
     EXPECT_EQ(core->busFacts(), (BusFacts{true, 1, true}));
-    const int factsShown = facts.count();
+    const auto factsShown = facts.count();
     LetTheBusRun();
     EXPECT_EQ(facts.count(), factsShown) << "unchanged facts are not reported again";
     EXPECT_EQ(relays.count(), 1) << "an unchanged byte is not reported again";
