@@ -211,6 +211,12 @@ QString MqttBridge::CreateClient()
     // Every packet here is small: with Nagle's algorithm a state would wait for the broker's
     // delayed acknowledge of the packet before it (up to 40 ms on Linux).
     mosquitto_int_option(mosq_, MOSQ_OPT_TCP_NODELAY, 1);
+    // No window of messages awaiting the broker's acknowledge: beyond one, libmosquitto holds
+    // further messages back instead of writing them. A clean stop's "offline" held back that way
+    // would never leave before the disconnect, and the broker, told of a clean disconnect, drops
+    // the last will too: "online" would stay on the broker. (The limit is set this way for MQTT
+    // 3.1.1; its option form is for MQTT 5 only.)
+    mosquitto_max_inflight_messages_set(mosq_, 0);
     mosquitto_connect_callback_set(mosq_, &MqttBridge::OnConnect);
     mosquitto_message_callback_set(mosq_, &MqttBridge::OnMessage);
     const QByteArray will = (base_ + "availability").toUtf8();
