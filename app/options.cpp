@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -22,27 +23,31 @@
 
 namespace tavoxa {
 
-bool NeedsNoWindow(int argc, char** argv)
+namespace {
+
+// Whether argv names one of `options`, alone or with "=value".
+bool HasOption(int argc, char** argv, std::initializer_list<const char*> options)
 {
     for (int i = 1; i < argc; ++i) {
-        for (const char* option :
-             {"--help", "-h", "--help-all", "--version", "-v", "--plan", "--plan-image"}) {
-            if (std::strcmp(argv[i], option) == 0 || (std::strncmp(argv[i], "--plan-image=", 13) == 0))
+        for (const char* option : options) {
+            const size_t n = std::strlen(option);
+            if (std::strncmp(argv[i], option, n) == 0 && (argv[i][n] == '\0' || argv[i][n] == '='))
                 return true;
         }
     }
     return false;
 }
 
+}  // namespace
+
+bool NeedsNoWindow(int argc, char** argv)
+{
+    return OnlyPrints(argc, argv) || HasOption(argc, argv, {"--plan", "--plan-image"});
+}
+
 bool OnlyPrints(int argc, char** argv)
 {
-    for (int i = 1; i < argc; ++i) {
-        for (const char* option : {"--help", "-h", "--help-all", "--version", "-v"}) {
-            if (std::strcmp(argv[i], option) == 0)
-                return true;
-        }
-    }
-    return false;
+    return HasOption(argc, argv, {"--help", "-h", "--help-all", "--version", "-v"});
 }
 
 int ParseOptions(const QCoreApplication& app, AppOptions& options)
