@@ -177,11 +177,7 @@ int RunPlan(const AppOptions& options)
                      qPrintable(ErrorReportText(QString::fromUtf8(e.what()))));
         return 1;
     }
-    for (int r = 0; r < kRelayCount; ++r) {
-        model.SecondsTimer[r].SecondCount = -1;
-        for (int w = 0; w < kWindowCount; ++w)
-            model.MinutesToOff(r, w) = 0;
-    }
+    ForgetCounts(model);
 
     const Plan plan = PlanSwitchings(model, clock.Now(), options.days);
     std::vector<std::string> names;

@@ -118,12 +118,7 @@ void RelayController::Startup()
         model_.MinuteCounter = 0;
         model_.MinuteTick = false;
         OpenAdapterStep();
-        // Counts are never restored from a file: every seconds timer waits for RESET or START.
-        for (int r = 0; r < kRelayCount; ++r) {
-            model_.SecondsTimer[r].SecondCount = -1;
-            for (int w = 0; w < kWindowCount; ++w)
-                model_.MinutesToOff(r, w) = 0;
-        }
+        ForgetCounts(model_);
     });
     HandOver();
 }

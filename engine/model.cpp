@@ -35,14 +35,19 @@ bool RelayIsOn(const Model& m, int n)
     return (m.RelayBits >> n) & 1u;
 }
 
-void ResetSwitching(Model& m)
+void ForgetCounts(Model& m)
 {
-    m.RelayBits = 0;
     for (int r = 0; r < kRelayCount; ++r) {
         m.SecondsTimer[r].SecondCount = -1;
         for (int w = 0; w < kWindowCount; ++w)
             m.MinutesToOff(r, w) = 0;
     }
+}
+
+void ResetSwitching(Model& m)
+{
+    m.RelayBits = 0;
+    ForgetCounts(m);
 }
 
 void StartSeconds(Model& m)

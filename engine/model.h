@@ -124,6 +124,9 @@ void ClearRelay(Model& m, int n);
 void ToggleRelay(Model& m, int n);
 bool RelayIsOn(const Model& m, int n);
 
+// Every SecondCount -1 and every MinutesToOff 0: counts are never taken from a file, so after
+// start-up every seconds timer waits for RESET or START.
+void ForgetCounts(Model& m);
 // RESET: all relays off (bits 6 and 7 too), every SecondCount -1, every MinutesToOff 0.
 void ResetSwitching(Model& m);
 // First step of START: every SecondCount 0.
