@@ -1,6 +1,7 @@
-// tavoxa-sim headless, each case in a folder of its own: a start-up error is reported on standard
-// error and the program goes on; a stop signal ends it even when the save fails; one program per
-// folder; the commands that only read leave the folder as it was.
+// tavoxa-sim headless, each case in a folder of its own: a stop signal saves both files and ends
+// it cleanly, or with the failure when the save fails; a start-up error is reported on standard
+// error and the program goes on; one program per folder; the commands that only read leave the
+// folder as it was.
 #include <gtest/gtest.h>
 
 #include <QDateTime>
@@ -57,13 +58,13 @@ public:
     QStringList Listing() const
     {
         QStringList entries;
-        for (const QFileInfo& info :
+        for (const QFileInfo& i :
              QDir(dir.path())
                  .entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
             entries << QStringLiteral("%1 %2 %3")
-                           .arg(info.fileName())
-                           .arg(info.size())
-                           .arg(info.lastModified().toMSecsSinceEpoch());
+                           .arg(i.fileName())
+                           .arg(i.size())
+                           .arg(i.lastModified().toMSecsSinceEpoch());
         return entries;
     }
 
@@ -71,39 +72,57 @@ public:
     std::string config;
 };
 
-TEST(Headless, StartupErrorIsReportedAndThePortOpensAnyway)
-{
-    Folder folder("bad.dat");
-    // The third value, the first of the switch table, is not a number.
-    const size_t third = folder.config.find("\r\n", folder.config.find("\r\n") + 2) + 2;
-    folder.config.replace(third, folder.config.find("\r\n", third) - third, "abc");
-    WriteFile(folder.Path("bad.dat"), folder.config);
+// With nothing in the folder, each stop signal closes the program as the close box does.
+class HeadlessProgram : public ::testing::TestWithParam<int> {};
 
-    SimProgram program(folder.dir.path());
+TEST_P(HeadlessProgram, StopSignalWritesBothFilesAndEndsCleanly)
+{
+    QTemporaryDir dir;
+    SimProgram program(dir.path());
     ASSERT_TRUE(program.Start());
+    // Once the port is open the start-up is done and the ticks run.
     ASSERT_TRUE(program.WaitForErr("port COM 1 open")) << program.Err().toStdString();
-    EXPECT_TRUE(QRegularExpression(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d tavoxa[-a-z]*: Ung)",
-                                   QRegularExpression::MultilineOption)
-                    .match(program.Err())
-                    .hasMatch())
-        << program.Err().toStdString();
-    EXPECT_EQ(program.Finish(SIGTERM), 0) << program.Err().toStdString();
+    EXPECT_EQ(program.Finish(GetParam()), 0) << program.Err().toStdString();
+    EXPECT_TRUE(program.Err().contains("offscreen")) << "without a display the program says it runs headless";
+    EXPECT_EQ(LoadSettingsFile(dir.filePath("swcf.ini").toStdString()).ConfigFileName, "tavoxa.dat");
+    EXPECT_EQ(ReadFile(dir.filePath("tavoxa.dat")).count("\r\n"), 314);
 }
 
-TEST(Headless, StopSignalWhenTheSaveFailsEndsWithTheFailureAndTheFilesWhole)
-{
-    // The configuration name is a folder: nothing can be written under it, for root either.
-    Folder folder("cfg.dat");
-    ASSERT_TRUE(QDir(folder.dir.path()).mkdir("cfg.dat"));
-    const QByteArray settings = ReadFile(folder.Path("swcf.ini"));
+INSTANTIATE_TEST_SUITE_P(Signals, HeadlessProgram, ::testing::Values(SIGTERM, SIGINT, SIGHUP),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return std::string("SIG") + sigabbrev_np(info.param);
+                         });
 
-    SimProgram program(folder.dir.path());
-    ASSERT_TRUE(program.Start());
-    ASSERT_TRUE(program.WaitForErr("port COM 1 open")) << program.Err().toStdString();
-    EXPECT_EQ(program.Finish(SIGTERM), 1) << program.Err().toStdString();
-    EXPECT_TRUE(program.Err().contains("tavoxa: E/A-Fehler")) << program.Err().toStdString();
-    EXPECT_FALSE(program.Err().contains("did not end")) << "ended by the deadline, not by the stop";
-    EXPECT_EQ(ReadFile(folder.Path("swcf.ini")), settings);
+// A start-up error is reported with its time and the port opens anyway; a save that fails at the
+// stop ends the program with the failure, by the stop and not the deadline, the settings whole.
+TEST(Headless, StartupErrorAndFailedSaveAreReported)
+{
+    const struct {
+        std::string config;
+        int code;
+        const char* err;
+    } cases[] = {
+        {"bad.dat", 0, R"((?m)^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d tavoxa[-a-z]*: Ung)"},
+        {"cfg.dat", 1, "tavoxa: E/A-Fehler"},
+    };
+    for (const auto& c : cases) {
+        Folder folder(c.config);
+        if (c.code == 0) {  // the third value, the first of the switch table, is not a number
+            const size_t third = folder.config.find("\r\n", folder.config.find("\r\n") + 2) + 2;
+            folder.config.replace(third, folder.config.find("\r\n", third) - third, "abc");
+            WriteFile(folder.Path(QString::fromStdString(c.config)), folder.config);
+        } else {  // the configuration name is a folder: nothing can be written there, by root either
+            ASSERT_TRUE(QDir(folder.dir.path()).mkdir(QString::fromStdString(c.config)));
+        }
+        const QByteArray settings = ReadFile(folder.Path("swcf.ini"));
+        SimProgram program(folder.dir.path());
+        ASSERT_TRUE(program.Start());
+        ASSERT_TRUE(program.WaitForErr("port COM 1 open")) << program.Err().toStdString();
+        EXPECT_EQ(program.Finish(SIGTERM), c.code) << program.Err().toStdString();
+        EXPECT_TRUE(QRegularExpression(c.err).match(program.Err()).hasMatch()) << program.Err().toStdString();
+        EXPECT_FALSE(program.Err().contains("did not end")) << "ended by the stop, not by the deadline";
+        EXPECT_TRUE(c.code == 0 || ReadFile(folder.Path("swcf.ini")) == settings) << "settings kept whole";
+    }
 }
 
 TEST(Headless, SecondProgramInTheSameFolderStopsWhileAPlanStillRuns)

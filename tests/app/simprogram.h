@@ -5,9 +5,22 @@
 #include <QDeadlineTimer>
 #include <QProcess>
 #include <QStringList>
+#include <chrono>
 #include <csignal>
+#include <functional>
+#include <thread>
 
 namespace tavoxa::testing {
+
+// Sleeps until `done` holds or the time is up; returns `done()`.
+inline bool PollUntil(const std::function<bool()>& done, int timeoutMs = 10000)
+{
+    for (const QDeadlineTimer deadline(timeoutMs); !done();
+         std::this_thread::sleep_for(std::chrono::milliseconds(10)))
+        if (deadline.hasExpired())
+            return false;
+    return true;
+}
 
 class SimProgram {
 public:
@@ -27,17 +40,9 @@ public:
         return process_.waitForStarted(10000);
     }
 
-    // Standard error so far.
-    QString Err()
-    {
-        err_ += QString::fromUtf8(process_.readAllStandardError());
-        return err_;
-    }
-    QString Out()
-    {
-        out_ += QString::fromUtf8(process_.readAllStandardOutput());
-        return out_;
-    }
+    // Standard error and output so far.
+    QString Err() { return err_ += QString::fromUtf8(process_.readAllStandardError()); }
+    QString Out() { return out_ += QString::fromUtf8(process_.readAllStandardOutput()); }
 
     // Waits until standard error holds `text`; false when the program ends or 10 s pass first.
     bool WaitForErr(const QString& text)

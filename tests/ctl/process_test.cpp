@@ -33,23 +33,20 @@ CtlRun Ctl(const QStringList& arguments, const QString& passwordFile)
 TEST(CtlProcess, StatusAndOnAgainstTheSimulator)
 {
     QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
     QTcpServer probe;  // a port nobody uses now
     ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
     const QString port = QString::number(probe.serverPort());
     probe.close();
 
-    QFile settings(dir.filePath("swcf.ini"));
-    ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
-    settings.write("ctl.dat\r\nsim-pw\r\n" + port.toLatin1() + "\r\n");
+    QByteArray settings = "ctl.dat\r\nsim-pw\r\n" + port.toLatin1() + "\r\n";
     for (int i = 1; i <= 8; ++i)
-        settings.write("Name " + QByteArray::number(i) + "\r\n");
-    settings.write("1\r\n");
-    settings.close();
-    QFile password(dir.filePath("pw"));
-    ASSERT_TRUE(password.open(QIODevice::WriteOnly));
-    password.write("sim-pw\n");
-    password.close();
+        settings += "Name " + QByteArray::number(i) + "\r\n";
+    const QString password = dir.filePath("pw");
+    for (const auto& [path, bytes] : {std::pair{dir.filePath("swcf.ini"), settings + "1\r\n"},
+                                      std::pair{password, QByteArray("sim-pw\n")}}) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    }
 
     QProcess sim;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -61,17 +58,14 @@ TEST(CtlProcess, StatusAndOnAgainstTheSimulator)
 
     const QStringList where{"--host", "127.0.0.1", "--port", port, "--timeout", "5"};
     CtlRun status;
-    const QDeadlineTimer listening(20000);
-    while (status.code != 0 && !listening.hasExpired()) {  // until the server listens
-        status = Ctl(where + QStringList{"status"}, password.fileName());
-        if (status.code != 0)
-            QThread::msleep(200);
-    }
+    for (const QDeadlineTimer listening(20000); status.code != 0 && !listening.hasExpired();
+         QThread::msleep(200))  // until the server listens
+        status = Ctl(where + QStringList{"status"}, password);
     EXPECT_EQ(status.code, 0) << status.err.toStdString();
     EXPECT_TRUE(status.out.startsWith("relay 1 off\n")) << status.out.toStdString();
     EXPECT_EQ(status.out.count('\n'), 8);
 
-    const CtlRun on = Ctl(where + QStringList{"on", "1"}, password.fileName());
+    const CtlRun on = Ctl(where + QStringList{"on", "1"}, password);
     EXPECT_EQ(on.code, 0) << on.err.toStdString();
     EXPECT_TRUE(on.out.startsWith("relay 1 on\n")) << on.out.toStdString();
 

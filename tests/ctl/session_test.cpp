@@ -1,5 +1,5 @@
 // The client in-process against the real remote server on the loopback, with a Model the test
-// controls; and against a small line-ended server that answers as one reading line ends does.
+// controls; and against a bare server that reads each message whole, without line ends.
 #include "ctl/session.h"
 
 #include <gtest/gtest.h>
@@ -11,7 +11,6 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
-#include <memory>
 
 #include "engine/model.h"
 #include "remote/remoteserver.h"
@@ -41,11 +40,8 @@ Outcome RunCtl(uint16_t port, QStringList arguments, const std::optional<QByteAr
     session.SetWatchInterval(20);
     if (prepare)
         prepare(session);
-    Outcome outcome;
-    outcome.code = session.Run();
-    outcome.out = out.data();
-    outcome.err = err.data();
-    return outcome;
+    const int code = session.Run();
+    return {code, out.data(), err.data()};
 }
 
 class CtlAgainstServer : public ::testing::Test {
@@ -83,36 +79,34 @@ TEST_F(CtlAgainstServer, StatusAsLinesAndAsJson)
     EXPECT_EQ(remote.RemoteState, Idle) << "reading needs no login";
 }
 
+// Each switching command changes only the named relays, is spoken with line ends to this server
+// and prints the read-back; a wrong password switches nothing.
 TEST_F(CtlAgainstServer, SwitchingChangesOnlyTheNamedRelaysAndReadsBack)
 {
-    struct Case {
+    const struct {
         QStringList arguments;
+        const char* password;
         uint8_t before;
         uint8_t after;
+        int code;
+    } cases[] = {
+        {{"on", "1", "3", "1"}, "pw", 0xC0, 0xC5, ExitDone}, {{"off", "3"}, "pw", 0xC5, 0xC1, ExitDone},
+        {{"toggle", "1", "2"}, "pw", 0x01, 0x02, ExitDone},  {{"set", "36"}, "pw", 0x3F, 36, ExitDone},
+        {{"on", "1"}, "wrong", 0x00, 0x00, ExitLoginFailed},
     };
-    const std::vector<Case> cases{
-        {{"on", "1", "3"}, 0xC0, 0xC5},
-        {{"off", "3"}, 0xC5, 0xC1},
-        {{"toggle", "1", "2"}, 0x01, 0x02},
-        {{"set", "36"}, 0x3F, 36},
-    };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
+        const std::string name = c.arguments.join(' ').toStdString() + " " + c.password;
         model.RelayBits = c.before;
-        const Outcome outcome = RunCtl(port, c.arguments);
-        EXPECT_EQ(outcome.code, ExitDone) << c.arguments.join(' ').toStdString() << outcome.err.toStdString();
-        EXPECT_EQ(model.RelayBits, c.after) << c.arguments.join(' ').toStdString();
-        EXPECT_TRUE(outcome.out.startsWith("relay 1 ")) << "the read-back is printed";
+        bool lineEnds = false;
+        const Outcome outcome = RunCtl(port, c.arguments, c.password, [&](CtlSession& session) {
+            QObject::connect(&server, &RemoteServer::RelayBitsChanged, &session,
+                             [&] { lineEnds = session.SpeaksLineEnds(); });
+        });
+        EXPECT_EQ(outcome.code, c.code) << name << outcome.err.toStdString();
+        EXPECT_EQ(model.RelayBits, c.after) << name;
+        EXPECT_EQ(lineEnds, c.code == ExitDone) << name;
+        EXPECT_EQ(outcome.out.startsWith("relay 1 "), c.code == ExitDone) << name;
     }
-}
-
-TEST_F(CtlAgainstServer, WrongPasswordIsExitThreeAndSwitchesNothing)
-{
-    model.RelayBits = 0;
-    const Outcome outcome = RunCtl(port, {"on", "1"}, "wrong");
-    EXPECT_EQ(outcome.code, ExitLoginFailed);
-    EXPECT_TRUE(outcome.err.contains("wrong password"));
-    EXPECT_EQ(model.RelayBits, 0);
-    EXPECT_TRUE(outcome.out.isEmpty());
 }
 
 TEST_F(CtlAgainstServer, ARelayItsEngineSwitchesBackIsReportedByNumber)
@@ -124,58 +118,6 @@ TEST_F(CtlAgainstServer, ARelayItsEngineSwitchesBackIsReportedByNumber)
     EXPECT_EQ(outcome.code, ExitNotTaken);
     EXPECT_TRUE(outcome.err.contains("relay 3 did not take")) << outcome.err.toStdString();
     EXPECT_FALSE(outcome.err.contains("relay 2"));
-}
-
-TEST_F(CtlAgainstServer, ThisServerIsSpokenToWithLineEnds)
-{
-    model.RelayBits = 0;
-    bool lineEnds = false;
-    const Outcome outcome = RunCtl(port, {"on", "4"}, "pw", [&](CtlSession& session) {
-        QObject::connect(&server, &RemoteServer::RelayBitsChanged, &server,
-                         [&] { lineEnds = session.SpeaksLineEnds(); });
-    });
-    EXPECT_EQ(outcome.code, ExitDone) << outcome.err.toStdString();
-    EXPECT_TRUE(lineEnds);
-    EXPECT_EQ(model.RelayBits, 0x08);
-}
-
-// A server without line-end support: each read is one message, compared whole.
-class BareServer : public QObject {
-public:
-    BareServer()
-    {
-        server.listen(QHostAddress::LocalHost, 0);
-        connect(&server, &QTcpServer::newConnection, this, [this] {
-            QTcpSocket* socket = server.nextPendingConnection();
-            socket->write("connect");
-            connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
-                const QByteArray message = socket->readAll();
-                if (message.startsWith("Pa")) {
-                    loggedIn = message == "Pass:pw";
-                    socket->write(loggedIn ? "legal" : "nolegal");
-                } else if (message == "repeat") {
-                    socket->write(QByteArray::number(bits));
-                } else if (loggedIn) {
-                    bits = message.toInt();  // a line-ended text would read as 0 here
-                }
-            });
-        });
-    }
-    QTcpServer server;
-    bool loggedIn = false;
-    int bits = 0;
-};
-
-TEST(CtlAgainstBareServer, IsLoggedIntoAgainWithoutTheLineEnd)
-{
-    BareServer bare;
-    bool lineEnds = true;
-    const Outcome outcome = RunCtl(bare.server.serverPort(), {"on", "4"}, "pw", [&](CtlSession& session) {
-        QTimer::singleShot(20, &bare, [&] { lineEnds = session.SpeaksLineEnds(); });
-    });
-    EXPECT_EQ(outcome.code, ExitDone) << outcome.err.toStdString();
-    EXPECT_FALSE(lineEnds);
-    EXPECT_EQ(bare.bits, 0x08) << "no line-ended text was taken as a switching command";
 }
 
 TEST_F(CtlAgainstServer, WatchPrintsEachChangeUntilStopped)
@@ -204,80 +146,36 @@ TEST(CtlWithoutServer, AClosedPortIsExitTwo)
     EXPECT_TRUE(outcome.err.contains("cannot connect"));
 }
 
-// A server that reads line ends: each line is a message, each answer ends with "\n". It can
-// cut its refusal in two and can leave logins unanswered, as a server slowing logins does.
-class LineServer : public QObject {
-public:
-    LineServer()
-    {
-        server.listen(QHostAddress::LocalHost, 0);
-        connect(&server, &QTcpServer::newConnection, this, [this] {
-            QTcpSocket* socket = server.nextPendingConnection();
-            socket->write("connect");
-            connect(socket, &QTcpSocket::readyRead, this, [this, socket] { Read(socket); });
-        });
-    }
-
-    void Read(QTcpSocket* socket)
-    {
-        pending += socket->readAll();
-        for (qsizetype end; (end = pending.indexOf('\n')) >= 0;) {
-            const QByteArray line = pending.left(end);
-            pending.remove(0, end + 1);
-            received << line;
-            if (line.startsWith("Pa")) {
-                if (silentLogins)
-                    continue;
-                if (line != "Pass:pw") {
-                    socket->write("nolegal");
-                    socket->flush();
-                    QTimer::singleShot(30, socket, [socket] { socket->write("\n"); });
-                    continue;
-                }
-                socket->write("legal\n");
-            } else if (line == "repeat") {
-                socket->write(QByteArray::number(bits) + "\n");
-            } else {
-                bits = static_cast<uint8_t>(line.toInt());
-            }
-        }
-        bare += pending;  // what never got a line end
-    }
-
+// A server without line-end support: each read is one message, compared whole. The client
+// logs in again without the line end and must not send line-ended text as a switching command.
+TEST(CtlAgainstBareServer, IsLoggedIntoAgainWithoutTheLineEnd)
+{
     QTcpServer server;
-    QByteArray pending;
-    QByteArray bare;
-    QList<QByteArray> received;
-    uint8_t bits = 0;
-    bool silentLogins = false;
-};
-
-TEST(CtlWithLineServer, SpeaksInLinesOnceTheLineEndedLoginWorks)
-{
-    LineServer line;
-    line.bits = 0x40;
-    const Outcome outcome = RunCtl(line.server.serverPort(), {"toggle", "2"});
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
+    bool loggedIn = false;
+    int bits = 0;
+    QObject::connect(&server, &QTcpServer::newConnection, &server, [&] {
+        QTcpSocket* socket = server.nextPendingConnection();
+        socket->write("connect");
+        QObject::connect(socket, &QTcpSocket::readyRead, socket, [&, socket] {
+            const QByteArray message = socket->readAll();
+            if (message.startsWith("Pa")) {
+                loggedIn = message == "Pass:pw";
+                socket->write(loggedIn ? "legal" : "nolegal");
+            } else if (message == "repeat") {
+                socket->write(QByteArray::number(bits));
+            } else if (loggedIn) {
+                bits = message.toInt();  // a line-ended text would read as 0 here
+            }
+        });
+    });
+    bool lineEnds = true;
+    const Outcome outcome = RunCtl(server.serverPort(), {"on", "4"}, "pw", [&](CtlSession& session) {
+        QTimer::singleShot(20, &server, [&] { lineEnds = session.SpeaksLineEnds(); });
+    });
     EXPECT_EQ(outcome.code, ExitDone) << outcome.err.toStdString();
-    EXPECT_EQ(line.bits, 0x42);
-    EXPECT_EQ(line.received, (QList<QByteArray>{"Pass:pw", "repeat", "66", "repeat"}));
-}
-
-TEST(CtlWithLineServer, ARefusalWhoseLineEndComesLateIsStillARefusal)
-{
-    LineServer line;
-    const Outcome outcome = RunCtl(line.server.serverPort(), {"on", "1"}, "wrong");
-    EXPECT_EQ(outcome.code, ExitLoginFailed) << outcome.err.toStdString();
-    EXPECT_EQ(line.received.size(), 1);
-    EXPECT_EQ(line.bits, 0);
-}
-
-TEST(CtlWithLineServer, ALoginNotAnsweredInTimeIsReportedAsLate)
-{
-    LineServer line;
-    line.silentLogins = true;
-    const Outcome outcome = RunCtl(line.server.serverPort(), {"--timeout", "0.3", "on", "1"});
-    EXPECT_EQ(outcome.code, ExitNoServer);
-    EXPECT_TRUE(outcome.err.contains("logins late")) << outcome.err.toStdString();
+    EXPECT_FALSE(lineEnds);
+    EXPECT_EQ(bits, 0x08);
 }
 
 }  // namespace
