@@ -6,6 +6,7 @@
 
 #include <QHostAddress>
 #include <QStringList>
+#include <QTcpSocket>
 #include <QTimer>
 #include <functional>
 #include <memory>
@@ -16,6 +17,7 @@
 #include "engine/clock.h"
 #include "engine/random.h"
 #include "remote/remoteserver.h"
+#include "storage/configfile.h"
 #include "testkit.h"
 #include "tests/storage/storagetestutil.h"
 
@@ -55,6 +57,37 @@ protected:
     static bool Settled(const std::function<bool()>& done) { return WaitUntil(done, 5000); }
     // Lets the exchange run for a while (for what must not happen).
     static void LetTheBusRun(int ms = 200) { QTest::qWait(ms); }
+    // swcf.ini with the configuration file, password, port and Remote given, the names empty.
+    void PutSettings(const std::string& config, const std::string& password, const std::string& port,
+                     bool remote)
+    {
+        PutFile(work.Path("swcf.ini"),
+                JoinLines({config, password, port, "", "", "", "", "", "", "", "", remote ? "1" : "0"}));
+    }
+    // haus.dat from `settings` on COM `com` with chip `chip`, named by a swcf.ini of one line.
+    void PutConfig(const Model& settings, int com, uint8_t chip)
+    {
+        PutFile(work.Path("haus.dat"), WriteConfiguration(settings, com, chip));
+        PutFile(work.Path("swcf.ini"), JoinLines({"haus.dat"}));
+    }
+    // Records the switching log in `lines`, without the time stamps.
+    void CaptureLog()
+    {
+        core->log().SetSink(
+            [this](const QByteArray& line) { lines << QString::fromUtf8(line.mid(20).chopped(1)); });
+    }
+    // A client logged in to the controller's remote server with password "pw".
+    std::unique_ptr<QTcpSocket> LoggedInClient()
+    {
+        auto client = std::make_unique<QTcpSocket>();
+        client->connectToHost(QHostAddress::LocalHost, core->server().BoundPort());
+        EXPECT_TRUE(WaitUntil([&] { return client->bytesAvailable() >= 7; }));
+        EXPECT_EQ(client->readAll(), "connect");
+        client->write("Pass:pw");
+        EXPECT_TRUE(WaitUntil([&] { return client->bytesAvailable() >= 5; }));
+        EXPECT_EQ(client->readAll(), "legal");
+        return client;
+    }
     Model& model() { return core->model(); }
     AdapterState& adapter() { return core->adapter(); }
 
@@ -65,6 +98,7 @@ protected:
     LcgRandom random;
     NoBusDelay delay;
     std::unique_ptr<RelayController> core;
+    QStringList lines;
 };
 
 }  // namespace tavoxa::testing

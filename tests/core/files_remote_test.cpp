@@ -2,16 +2,26 @@
 // configuration file, closing writes both, Load and Save, and the Remote switch.
 #include <QSignalSpy>
 #include <QTcpServer>
-#include <QTcpSocket>
 
-#include "storage/configfile.h"
 #include "storage/settingsfile.h"
 #include "tests/core/controllerfixture.h"
 
 namespace tavoxa::testing {
 namespace {
 
-using ControllerFiles = ControllerFixture;
+class ControllerFiles : public ControllerFixture {
+protected:
+    // haus.dat on COM 2 whose third line starts with `bad` instead of a digit; returns its bytes.
+    std::string PutBadNumber(const char* bad)
+    {
+        std::string text = WriteConfiguration(Model(), 2, 32);
+        text.replace(text.find("\r\n", text.find("\r\n") + 2) + 2, 1, bad);
+        PutFile(work.Path("haus.dat"), text);
+        PutFile(work.Path("swcf.ini"), JoinLines({"haus.dat"}));
+        return text;
+    }
+    bool RemoteSaved() { return LoadSettingsFile(work.Path("swcf.ini").toStdString()).Remote; }
+};
 
 TEST_F(ControllerFiles, FirstStartWritesTavoxaDatAndTheNextStartLoadsIt)
 {
@@ -57,8 +67,7 @@ TEST_F(ControllerFiles, StoredComPortAndChipAreOpened)
     for (const auto& [stored, address] : {std::pair<uint8_t, uint8_t>{56, 0x38}, {32, 0x20}, {33, 0x20}}) {
         Model settings;
         settings.RelayMode(0) = ModeSecondsTimer;
-        PutFile(work.Path("haus.dat"), WriteConfiguration(settings, 5, stored));
-        PutFile(work.Path("swcf.ini"), JoinLines({"haus.dat"}));
+        PutConfig(settings, 5, stored);
         Start();
         EXPECT_EQ(adapter().ChipAddress, address) << int(stored);
         EXPECT_EQ(adapter().ComNumber, 5);
@@ -69,10 +78,7 @@ TEST_F(ControllerFiles, StoredComPortAndChipAreOpened)
 
 TEST_F(ControllerFiles, ABadNumberIsReportedAndLeavesThePortClosed)
 {
-    std::string text = WriteConfiguration(Model(), 2, 32);
-    text.replace(text.find("\r\n", text.find("\r\n") + 2) + 2, 1, "x");  // line 3: a letter
-    PutFile(work.Path("haus.dat"), text);
-    PutFile(work.Path("swcf.ini"), JoinLines({"haus.dat"}));
+    const std::string text = PutBadNumber("x");
     Create();
     QSignalSpy replaced(core.get(), &RelayController::SettingsReplaced);
     core->Startup();
@@ -93,10 +99,7 @@ TEST_F(ControllerFiles, ABadNumberIsReportedAndLeavesThePortClosed)
 // Unattended nobody can press START: the port opens and the ticks run on what was read.
 TEST_F(ControllerFiles, UnattendedABadValueIsReportedAndTheStartupGoesOn)
 {
-    std::string text = WriteConfiguration(Model(), 2, 32);
-    text.replace(text.find("\r\n", text.find("\r\n") + 2) + 2, 1, "abc");
-    PutFile(work.Path("haus.dat"), text);
-    PutFile(work.Path("swcf.ini"), JoinLines({"haus.dat"}));
+    PutBadNumber("abc");
     Create();
     core->SetUnattended(true);
     core->Startup();
@@ -151,7 +154,7 @@ TEST_F(ControllerFiles, LoadResetsAndStartsSaveStartsWithoutReset)
 
 TEST_F(ControllerFiles, ACloseThatCannotWriteIsAbandonedAndLosesNothing)
 {
-    PutFile(work.Path("swcf.ini"), JoinLines({"", "", "0", "", "", "", "", "", "", "", "", "1"}));
+    PutSettings("", "", "0", true);
     Start();
     ASSERT_TRUE(core->server().IsOpen());
     ASSERT_TRUE(Settled([this] { return core->busFacts().Connected; }));
@@ -183,7 +186,7 @@ TEST_F(ControllerFiles, ACloseThatCannotWriteIsAbandonedAndLosesNothing)
 
 TEST_F(ControllerFiles, RemoteFromTheSettingsFileOpensTheServerAndReportsItsClient)
 {
-    PutFile(work.Path("swcf.ini"), JoinLines({"", "pw", "0", "", "", "", "", "", "", "", "", "1"}));
+    PutSettings("", "pw", "0", true);
     Create();
     QSignalSpy settingsRead(core.get(), &RelayController::SettingsFileRead);
     QSignalSpy connected(core.get(), &RelayController::ClientConnectedChanged);
@@ -192,20 +195,13 @@ TEST_F(ControllerFiles, RemoteFromTheSettingsFileOpensTheServerAndReportsItsClie
     EXPECT_TRUE(core->remoteOn());
     ASSERT_TRUE(core->server().IsOpen());
 
-    QTcpSocket client;
-    client.connectToHost(QHostAddress::LocalHost, core->server().BoundPort());
-    ASSERT_TRUE(WaitUntil([&] { return client.bytesAvailable() >= 7; }));
-    EXPECT_EQ(client.readAll(), "connect");
+    const std::unique_ptr<QTcpSocket> client = LoggedInClient();
     ASSERT_EQ(connected.count(), 1);
     EXPECT_TRUE(connected[0][0].toBool());
-
-    client.write("Pass:pw");
-    ASSERT_TRUE(WaitUntil([&] { return client.bytesAvailable() >= 5; }));
-    EXPECT_EQ(client.readAll(), "legal");
-    client.write("5");
+    client->write("5");
     EXPECT_TRUE(WaitUntil([&] { return model().RelayBits == 5; }));
 
-    client.disconnectFromHost();
+    client->disconnectFromHost();
     EXPECT_TRUE(WaitUntil([&] { return connected.count() == 2; }));
     EXPECT_FALSE(connected.last()[0].toBool());
 }
@@ -214,8 +210,7 @@ TEST_F(ControllerFiles, APortInUseSwitchesRemoteOffWithoutAMessage)
 {
     QTcpServer other;
     ASSERT_TRUE(other.listen(QHostAddress::LocalHost, 0));
-    PutFile(work.Path("swcf.ini"),
-            JoinLines({"", "", std::to_string(other.serverPort()), "", "", "", "", "", "", "", "", "1"}));
+    PutSettings("", "", std::to_string(other.serverPort()), true);
     Create();
     QSignalSpy remoteOn(core.get(), &RelayController::RemoteOnChanged);
     core->Startup();
@@ -228,7 +223,7 @@ TEST_F(ControllerFiles, APortInUseSwitchesRemoteOffWithoutAMessage)
     EXPECT_FALSE(core->SetRemote(true)) << "the switch shows off again";
     EXPECT_FALSE(core->remoteOn());
     ASSERT_TRUE(core->Close());
-    EXPECT_FALSE(tavoxa::LoadSettingsFile(work.Path("swcf.ini").toStdString()).Remote);
+    EXPECT_FALSE(RemoteSaved());
 }
 
 // Unattended nobody can tick "Remote" again: the switch stays on and the port is tried again.
@@ -237,12 +232,9 @@ TEST_F(ControllerFiles, UnattendedAPortInUseIsTriedAgain)
     QTcpServer other;
     ASSERT_TRUE(other.listen(QHostAddress::LocalHost, 0));
     const uint16_t port = other.serverPort();
-    PutFile(work.Path("swcf.ini"),
-            JoinLines({"", "pw", std::to_string(port), "", "", "", "", "", "", "", "", "1"}));
+    PutSettings("", "pw", std::to_string(port), true);
     Create();
-    QStringList lines;
-    core->log().SetSink(
-        [&lines](const QByteArray& line) { lines << QString::fromUtf8(line.mid(20).chopped(1)); });
+    CaptureLog();
     core->SetUnattended(true);
     core->SetRemoteRetryInterval(50);
     QSignalSpy remoteOn(core.get(), &RelayController::RemoteOnChanged);
@@ -262,7 +254,7 @@ TEST_F(ControllerFiles, UnattendedAPortInUseIsTriedAgain)
     EXPECT_EQ(core->server().BoundPort(), port);
     EXPECT_TRUE(lines.contains(QStringLiteral("remote server listening on port %1").arg(port)));
     ASSERT_TRUE(core->Close());
-    EXPECT_TRUE(tavoxa::LoadSettingsFile(work.Path("swcf.ini").toStdString()).Remote);
+    EXPECT_TRUE(RemoteSaved());
 }
 
 }  // namespace

@@ -2,11 +2,9 @@
 // contacts do not call for, the lamps show the byte written, and each change is logged with why.
 #include <QRegularExpression>
 #include <QSignalSpy>
-#include <QTcpSocket>
 #include <atomic>
 
 #include "remote/mqttbridge.h"
-#include "storage/configfile.h"
 #include "tests/core/controllerfixture.h"
 
 namespace tavoxa::testing {
@@ -31,37 +29,22 @@ protected:
     {
         PutFile(work.Path("swcf.ini"), JoinLines({"", "pw", "0", "Licht", "", "", "", "", "", "", "", "1"}));
         Create();
-        core->log().SetSink(
-            [this](const QByteArray& line) { lines << QString::fromUtf8(line.mid(20).chopped(1)); });
+        CaptureLog();
         core->Startup();
         StopTimers();
         ASSERT_TRUE(Settled([this] { return core->busFacts().Connected && core->inputsStable(); }));
-    }
-    // A client logged in to the remote server.
-    std::unique_ptr<QTcpSocket> RemoteClient()
-    {
-        auto client = std::make_unique<QTcpSocket>();
-        client->connectToHost(QHostAddress::LocalHost, core->server().BoundPort());
-        EXPECT_TRUE(WaitUntil([&] { return client->bytesAvailable() >= 7; }));
-        client->readAll();
-        client->write("Pass:pw");
-        EXPECT_TRUE(WaitUntil([&] { return client->bytesAvailable() >= 5; }));
-        client->readAll();
-        return client;
     }
     // The log lines but the port's status, which START and STOP log as the
     // bus thread reports it.
     QStringList Logged() const { return lines.filter(QRegularExpression("^(relay|remote login|log file)")); }
     bool Reached() { return board.RelayPins() == (model().RelayBits & 0x3F); }
-
-    QStringList lines;
 };
 
 // The action changes the bit of relay 1, which its mode then sets back before the byte goes out;
 // relay 2 (mode T) is switched afterwards so a write is certain to follow the action.
 TEST_F(Switching, AnInputLogicRelayNeverReachesTheWireInAStateItsContactsDoNotCallFor)
 {
-    std::unique_ptr<QTcpSocket> client = RemoteClient();
+    std::unique_ptr<QTcpSocket> client = LoggedInClient();
     const struct {
         const char* what;
         int mode;
@@ -108,8 +91,7 @@ TEST_F(ControllerFixture, InputLogicRelaysAreNotSwitchedBeforeTheContactsHaveRea
 {
     Model settings;
     settings.RelayMode(0) = ModeK1NorK2;
-    PutFile(work.Path("haus.dat"), WriteConfiguration(settings, 1, 32));
-    PutFile(work.Path("swcf.ini"), JoinLines({"haus.dat"}));
+    PutConfig(settings, 1, 32);
     board.SetK1Closed(true);
     board.SetK2Closed(true);
     const auto strayed = Watch(board, 0, false);
@@ -128,7 +110,7 @@ TEST_F(ControllerFixture, InputLogicRelaysAreNotSwitchedBeforeTheContactsHaveRea
 
 TEST_F(Switching, EachChangeIsLoggedWithItsCause)
 {
-    std::unique_ptr<QTcpSocket> client = RemoteClient();
+    std::unique_ptr<QTcpSocket> client = LoggedInClient();
     const std::string saved = work.Path("zwei.dat").toStdString();
     const struct {
         std::function<void()> act;
@@ -177,11 +159,9 @@ TEST_F(ControllerFixture, StartupLogsThePortTheAdapterTheServerAndTimersResumed)
     settings.ProgramStart(1, 0) = EncodeTime(10, 34, 56);  // two hours before the start-up
     settings.ProgramEnd(1, 0) = EncodeTime(20, 0, 0);
     PutFile(work.Path("haus.dat"), WriteConfiguration(settings, 1, 32));
-    PutFile(work.Path("swcf.ini"), JoinLines({"haus.dat", "pw", "0", "", "", "", "", "", "", "", "", "1"}));
+    PutSettings("haus.dat", "pw", "0", true);
     Create();
-    QStringList lines;
-    core->log().SetSink(
-        [&lines](const QByteArray& line) { lines << QString::fromUtf8(line.mid(20).chopped(1)); });
+    CaptureLog();
     core->SetResumeTimers(true);
     core->Startup();
     StopTimers();

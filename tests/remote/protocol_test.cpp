@@ -235,7 +235,8 @@ TEST(RemotePortNumber, TakesLeadingDigitsAndTheLow16Bits)
     EXPECT_EQ(RemotePortNumber("-1"), 65535);
 }
 
-TEST(RemoteSplitMessages, CutsLinesOnceTheConnectionUsesLineEnds)
+// Answers carry a line end only once the client has sent one.
+TEST(RemoteSplitMessages, CutsLinesAndEndsAnswersOnceTheConnectionUsesLineEnds)
 {
     using Lines = std::vector<std::string>;
     const std::string full(static_cast<size_t>(kMaxMessageBytes), '7');
@@ -243,9 +244,10 @@ TEST(RemoteSplitMessages, CutsLinesOnceTheConnectionUsesLineEnds)
         const char* name;
         std::vector<std::string> reads;
         std::vector<Lines> messages;  // per read
+        bool lineEnds = true;
     };
     const Case cases[] = {
-        {"bare messages as they are", {"repeat", "12 3", "repe"}, {{"repeat"}, {"12 3"}, {"repe"}}},
+        {"bare messages as they are", {"repeat", "12 3", "repe"}, {{"repeat"}, {"12 3"}, {"repe"}}, false},
         {"CRLF", {"Pass:pw\r\n"}, {{"Pass:pw"}}},
         {"two commands in one read", {"5\n3\n"}, {{"5", "3"}}},
         {"empty lines and a CR alone", {"a\r\r\nb\n\n"}, {{"a", "b"}}},
@@ -259,16 +261,8 @@ TEST(RemoteSplitMessages, CutsLinesOnceTheConnectionUsesLineEnds)
         RemoteConnection c;
         for (size_t i = 0; i < k.reads.size(); ++i)
             EXPECT_EQ(RemoteSplitMessages(c, k.reads[i]), k.messages[i]) << k.name << ", read " << i;
+        EXPECT_EQ(RemoteAnswerBytes(c, "21"), k.lineEnds ? "21\n" : "21") << k.name;
     }
-}
-
-TEST(RemoteAnswerBytes, LineEndOnlyAfterTheClientSentOne)
-{
-    RemoteConnection c;
-    RemoteSplitMessages(c, "repeat");
-    EXPECT_EQ(RemoteAnswerBytes(c, "21"), "21");
-    RemoteSplitMessages(c, "repeat\r\n");
-    EXPECT_EQ(RemoteAnswerBytes(c, "21"), "21\n");
 }
 
 TEST(RemoteLoginThrottle, ThreeFreeFailuresThenDoublingWaitsUntilASuccess)

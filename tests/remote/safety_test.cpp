@@ -14,40 +14,37 @@ using testing::ServerTest;
 using testing::TestClient;
 using testing::WaitUntil;
 
-TEST_F(ServerTest, EmptyPasswordLocksSwitchingAndEachFailureIsReported)
+// A refused login leaves switching locked and the state as it was: with no password set, and
+// while the close is due after the operator unchecked Remote (the refused client reconnects and
+// tries its password before the second tick closes the server).
+TEST_F(ServerTest, RefusedLoginsLockSwitchingAndEachFailureIsReported)
 {
-    remote.RemotePassword.clear();
-    QSignalSpy failed(&server, &RemoteServer::LoginFailed);
-    TestClient c(port);
-    ASSERT_TRUE(c.Greeted());
-    c.Send("Pass:");
-    EXPECT_EQ(c.Receive(7), "nolegal");
-    c.SendHandled(server, "5");
-    EXPECT_EQ(model.RelayBits, 0);
-    EXPECT_EQ(remote.RemoteState, Idle);
-    ASSERT_EQ(failed.count(), 1);
-    EXPECT_EQ(failed.at(0).at(0).toString(), "127.0.0.1");
-}
-
-// The operator unchecked Remote; the refused client reconnects and tries its password before
-// the second tick closes the server.
-TEST_F(ServerTest, NoLoginWhileTheCloseIsDue)
-{
-    TestClient a(port);
-    ASSERT_TRUE(a.Greeted());
-    server.RemoteSwitched(false);
-    a.Send("repeat");
-    ASSERT_EQ(a.Receive(7), "nolegal");
-    a.socket.disconnectFromHost();
-    ASSERT_TRUE(WaitUntil([&] { return remote.RemoteState == CloseDue; }));
-
-    TestClient again(port);
-    ASSERT_TRUE(again.Greeted());
-    again.Send("Pass:pw");
-    EXPECT_EQ(again.Receive(7), "nolegal");
-    again.SendHandled(server, "63");
-    EXPECT_EQ(model.RelayBits, 0);
-    EXPECT_EQ(remote.RemoteState, CloseDue);
+    for (const bool closing : {false, true}) {
+        if (closing) {
+            remote.RemotePassword = "pw";
+            TestClient a(port);
+            ASSERT_TRUE(a.Greeted());
+            server.RemoteSwitched(false);
+            a.Send("repeat");
+            ASSERT_EQ(a.Receive(7), "nolegal");
+            a.socket.disconnectFromHost();
+            ASSERT_TRUE(WaitUntil([&] { return remote.RemoteState == CloseDue; }));
+        } else {
+            remote.RemotePassword.clear();
+        }
+        QSignalSpy failed(&server, &RemoteServer::LoginFailed);
+        TestClient c(port);
+        ASSERT_TRUE(c.Greeted());
+        c.Send(closing ? "Pass:pw" : "Pass:");
+        EXPECT_EQ(c.Receive(7), "nolegal");
+        c.SendHandled(server, "63");
+        EXPECT_EQ(model.RelayBits, 0) << closing;
+        EXPECT_EQ(remote.RemoteState, closing ? CloseDue : Idle);
+        ASSERT_EQ(failed.count(), 1);
+        EXPECT_EQ(failed.at(0).at(0).toString(), "127.0.0.1");
+        c.socket.disconnectFromHost();
+        ASSERT_TRUE(ConnectionsAre(0));
+    }
     server.RemoteCloseStep();
     EXPECT_FALSE(server.IsOpen());
 }
@@ -116,10 +113,6 @@ TEST_F(ServerTest, LineEndedMessagesAreCutIntoLinesAndAnsweredWithLineEnds)
     c.SendHandled(server, "5\r\n3\r\n");
     EXPECT_EQ(changed.count(), 2);
     EXPECT_EQ(model.RelayBits, 3);
-    c.SendHandled(server, "repe");
-    EXPECT_EQ(model.RelayBits, 3);  // a piece is not a number
-    c.Send("at\n");
-    EXPECT_EQ(c.Receive(2), "3\n");
     c.Send("repeat\nrepeat\n");
     EXPECT_EQ(c.Receive(4), "3\n3\n");
 }
