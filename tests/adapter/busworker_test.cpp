@@ -10,28 +10,21 @@
 #include <vector>
 
 #include "adapter/timedlines.h"
+#include "testkit.h"
 
 namespace tavoxa {
 namespace {
 
 using namespace std::chrono_literals;
 using Ms = std::chrono::duration<double, std::milli>;
+using testing::WaitUntil;
 
-bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 10000)
-{
-    for (int waited = 0; !done(); waited += 2) {
-        if (waited > timeoutMs) {
-            return false;
-        }
-        QTest::qWait(2);
-    }
-    return true;
-}
-
-// What the worker handed back, received on the test's thread.
-struct Received {
-    explicit Received(BusWorker& w)
+// The worker on its thread over timed lines, and what it handed back, received on the test's
+// thread.
+struct Bus {
+    explicit Bus(std::chrono::microseconds perCall = {}) : lines(perCall), thread(lines, delay)
     {
+        BusWorker& w = thread.Worker();
         QObject::connect(&w, &BusWorker::StatusChanged, &context,
                          [this](const BusStatus& s) { status.push_back(s); });
         QObject::connect(&w, &BusWorker::RawInputsChanged, &context, [this](uint8_t b) { raw.push_back(b); });
@@ -41,29 +34,21 @@ struct Received {
         QObject::connect(&w, &BusWorker::RelayByteWritten, &context,
                          [this](uint8_t b) { written.push_back(b); });
     }
-    QObject context;
-    std::vector<BusStatus> status;
-    std::vector<uint8_t> raw;
-    std::vector<std::pair<bool, bool>> inputs;
-    std::vector<uint8_t> written;
-};
-
-struct Bus {
-    explicit Bus(std::chrono::microseconds perCall = {})
-        : lines(perCall), thread(lines, delay), got(thread.Worker())
-    {
-    }
     // Transactions so far, once at least n of them are there.
     std::vector<TimedLines::Transaction> Await(size_t n)
     {
         EXPECT_TRUE(WaitUntil([&] { return lines.Transactions().size() >= n; })) << n << " transactions";
         return lines.Transactions();
     }
-    BusStatus Status() const { return got.status.empty() ? BusStatus{} : got.status.back(); }
+    BusStatus Status() const { return status.empty() ? BusStatus{} : status.back(); }
     TimedLines lines;
     NoBusDelay delay;
     BusThread thread;
-    Received got;
+    QObject context;
+    std::vector<BusStatus> status;
+    std::vector<uint8_t> raw;
+    std::vector<std::pair<bool, bool>> inputs;
+    std::vector<uint8_t> written;
 };
 
 TEST(BusWorker, FastAdapterAlternatesWriteAndReadEveryTick)
@@ -79,20 +64,19 @@ TEST(BusWorker, FastAdapterAlternatesWriteAndReadEveryTick)
         EXPECT_GE(Ms(t[i].start - t[0].start).count(), 20.0 * static_cast<double>(i) - 1.0) << i;
     }
     EXPECT_EQ(t[0].byte, 0xC5);
-    ASSERT_TRUE(WaitUntil([&] { return b.got.inputs.size() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return b.inputs.size() == 1; }));
     // Both contacts open read stable after eight reads, the raw bits from the first.
-    EXPECT_EQ(b.got.inputs[0], std::make_pair(false, false));
-    EXPECT_EQ(b.got.raw.at(0), 0xC0);
-    EXPECT_EQ(b.got.written, std::vector<uint8_t>{0xC5});  // rewritten unchanged: no signal
-    ASSERT_FALSE(b.got.status.empty());
-    EXPECT_TRUE(b.got.status.back().PortOpen);
-    EXPECT_TRUE(b.got.status.back().Acknowledged);
-    EXPECT_EQ(b.got.status.back().ComNumber, 1);
+    EXPECT_EQ(b.inputs[0], std::make_pair(false, false));
+    EXPECT_EQ(b.raw.at(0), 0xC0);
+    EXPECT_EQ(b.written, std::vector<uint8_t>{0xC5});  // rewritten unchanged: no signal
+    EXPECT_TRUE(b.Status().PortOpen);
+    EXPECT_TRUE(b.Status().Acknowledged);
+    EXPECT_EQ(b.Status().ComNumber, 1);
 
     b.lines.WithBoard([](SimulatedBoard& s) { s.SetK1Closed(true); });
-    ASSERT_TRUE(WaitUntil([&] { return b.got.inputs.size() == 2; }));
-    EXPECT_EQ(b.got.inputs[1], std::make_pair(true, false));
-    EXPECT_EQ(b.got.raw.back(), 0x40);
+    ASSERT_TRUE(WaitUntil([&] { return b.inputs.size() == 2; }));
+    EXPECT_EQ(b.inputs[1], std::make_pair(true, false));
+    EXPECT_EQ(b.raw.back(), 0x40);
 }
 
 // The status says whether the port is held and whether the chip answers at the address chosen.
@@ -123,9 +107,9 @@ TEST(BusWorker, StatusTellsWhetherThePortIsHeldAndTheChipAnswers)
         if (c.acked) {
             ASSERT_TRUE(WaitUntil([&] { return b.Status().Acknowledged; }));
         } else {
-            ASSERT_TRUE(WaitUntil([&] { return !b.got.status.empty(); }));
+            ASSERT_TRUE(WaitUntil([&] { return !b.status.empty(); }));
             QTest::qWait(100);  // five ticks
-            for (const BusStatus& s : b.got.status) {
+            for (const BusStatus& s : b.status) {
                 EXPECT_FALSE(s.Acknowledged);
             }
         }
@@ -148,8 +132,8 @@ TEST(BusWorker, StoppedOrReleasedPortIsNotTouched)
     b.thread.ReleaseForExit();  // nothing held: nothing released
     b.thread.SetRelayByte(0x05);
     b.thread.Open(1, 0x20);
-    ASSERT_TRUE(WaitUntil([&] { return b.got.inputs.size() == 1; }));
-    EXPECT_FALSE(b.got.status.front().Released);
+    ASSERT_TRUE(WaitUntil([&] { return b.inputs.size() == 1; }));
+    EXPECT_FALSE(b.status.front().Released);
     const auto untouched = [&b](const char* what) {
         SCOPED_TRACE(what);
         const uint64_t calls = b.lines.Calls();
@@ -176,8 +160,8 @@ TEST(BusWorker, StoppedOrReleasedPortIsNotTouched)
     // stable again, unchanged as they are.
     b.thread.SetRelayByte(0x0A);
     b.thread.Open(1, 0x20);
-    ASSERT_TRUE(WaitUntil([&] { return b.got.inputs.size() == 2; }));
-    EXPECT_EQ(b.got.inputs[1], b.got.inputs[0]);
+    ASSERT_TRUE(WaitUntil([&] { return b.inputs.size() == 2; }));
+    EXPECT_EQ(b.inputs[1], b.inputs[0]);
     EXPECT_EQ(b.lines.WithBoard([](SimulatedBoard& s) { return s.Model().Pins(); }), 0xCA);
     EXPECT_TRUE(b.Status().Acknowledged);
 }
@@ -223,7 +207,7 @@ TEST(BusWorker, ChangedRelayByteGoesOutAheadOfADueRead)
         }
         const auto set = TimedLines::Clock::now();
         b.thread.SetRelayByte(0x2A);
-        ASSERT_TRUE(WaitUntil([&] { return !b.got.written.empty() && b.got.written.back() == 0xEA; }));
+        ASSERT_TRUE(WaitUntil([&] { return !b.written.empty() && b.written.back() == 0xEA; }));
         const auto t = b.lines.Transactions();
         size_t first = 0;
         while (first < t.size() && t[first].start < set) {

@@ -24,6 +24,7 @@
 #include "adapter/busworker.h"
 #include "adapter/transaction.h"
 #include "fakemodem/fakemodem.h"
+#include "testkit.h"
 
 namespace tavoxa {
 namespace {
@@ -312,16 +313,7 @@ TEST(RscomFakeModem, WriteAndReadTransactionsThroughTheDriver)
     unsetenv(TAVOXA_FAKEMODEM_DEVICE_ENV);
 }
 
-bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 10000)
-{
-    for (int waited = 0; !done(); waited += 5) {
-        if (waited > timeoutMs) {
-            return false;
-        }
-        QTest::qWait(5);
-    }
-    return true;
-}
+using testing::WaitUntil;
 
 double ProcessCpuSeconds()
 {

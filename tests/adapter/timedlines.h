@@ -30,7 +30,6 @@ public:
         board_.Model().SetBusLogEnabled(true);
     }
 
-    void SetCallTime(std::chrono::microseconds perCall) { perCall_ = perCall.count(); }
     // The next CTS sample takes this much longer, once. Samples fall inside transactions only.
     void StallNextCtsSample(std::chrono::milliseconds stall) { stallMs_ = static_cast<int>(stall.count()); }
 
@@ -46,25 +45,17 @@ public:
     }
     void ComSetDtr(int on) override
     {
-        Wait();
-        const std::lock_guard<std::mutex> hold(lock_);
-        board_.ComSetDtr(on);
-        Note();
+        Timed([&] { board_.ComSetDtr(on); });
     }
     void ComSetRts(int on) override
     {
-        Wait();
-        const std::lock_guard<std::mutex> hold(lock_);
-        board_.ComSetRts(on);
-        Note();
+        Timed([&] { board_.ComSetRts(on); });
     }
     int ComGetCts() override
     {
-        Wait();
         std::this_thread::sleep_for(std::chrono::milliseconds(stallMs_.exchange(0)));
-        const std::lock_guard<std::mutex> hold(lock_);
-        const int cts = board_.ComGetCts();
-        Note();
+        int cts = 0;
+        Timed([&] { cts = board_.ComGetCts(); });
         return cts;
     }
 
@@ -93,12 +84,14 @@ public:
     }
 
 private:
-    void Wait()
+    // One line operation: the set time first, then the call on the board, logged.
+    template <class F>
+    void Timed(F call)
     {
-        const auto wait = std::chrono::microseconds(perCall_.load());
-        if (wait.count() > 0) {
-            std::this_thread::sleep_for(wait);
-        }
+        std::this_thread::sleep_for(std::chrono::microseconds(perCall_));
+        const std::lock_guard<std::mutex> hold(lock_);
+        call();
+        Note();
     }
     // Turns the chip's bus monitor into transactions.
     void Note()
@@ -130,7 +123,7 @@ private:
 
     mutable std::mutex lock_;
     SimulatedBoard board_;
-    std::atomic<int64_t> perCall_;
+    const int64_t perCall_;
     std::atomic<int> stallMs_{0};
     uint64_t calls_ = 0;
     bool inTransaction_ = false;

@@ -106,23 +106,23 @@ TEST(WriteSettingsTest, TwelveCrLfLinesEndingInTheFlag)
     EXPECT_TRUE(back.Remote);
 }
 
-TEST(StripDirectoryTest, OnlyBackslashSeparates)
+// Only a backslash separates, and a long folder name never costs the file name.
+TEST(StripDirectoryTest, KeepsWhatFollowsTheLastBackslash)
 {
-    EXPECT_EQ(StripDirectory("C:\\Programme\\Relais\\haus.dat"), "haus.dat");
-    EXPECT_EQ(StripDirectory("haus.dat"), "haus.dat");
-    EXPECT_EQ(StripDirectory("/home/anna/haus.dat"), "/home/anna/haus.dat");
-    EXPECT_EQ(StripDirectory("/home/anna\\x/haus.dat"), "x/haus.dat");
-    EXPECT_EQ(StripDirectory("dir\\"), "");
-    EXPECT_EQ(StripDirectory(""), "");
-}
-
-TEST(StripDirectoryTest, LongFolderNamesNeverCostTheFileName)
-{
-    EXPECT_EQ(StripDirectory("C:\\" + std::string(150, 'b')), std::string(150, 'b'));
-    EXPECT_EQ(StripDirectory("C:\\" + std::string(100, 'd') + "\\name.dat"), "name.dat");
-    EXPECT_EQ(StripDirectory("C:\\" + std::string(98, 'd') + "\\name.dat"), "name.dat");
-    EXPECT_EQ(StripDirectory("C:\\" + std::string(300, 'd') + "\\" + std::string(120, 'n')),
-              std::string(120, 'n'));
+    const std::pair<std::string, std::string> cases[] = {
+        {"C:\\Programme\\Relais\\haus.dat", "haus.dat"},
+        {"haus.dat", "haus.dat"},
+        {"/home/anna/haus.dat", "/home/anna/haus.dat"},
+        {"/home/anna\\x/haus.dat", "x/haus.dat"},
+        {"dir\\", ""},
+        {"", ""},
+        {"C:\\" + std::string(150, 'b'), std::string(150, 'b')},
+        {"C:\\" + std::string(100, 'd') + "\\name.dat", "name.dat"},
+        {"C:\\" + std::string(98, 'd') + "\\name.dat", "name.dat"},
+        {"C:\\" + std::string(300, 'd') + "\\" + std::string(120, 'n'), std::string(120, 'n')},
+    };
+    for (const auto& [path, name] : cases)
+        EXPECT_EQ(StripDirectory(path), name) << path;
 }
 
 class SettingsFileTest : public ::testing::Test {

@@ -1,8 +1,6 @@
 // Helpers shared by the storage tests.
 #pragma once
 
-#include <dirent.h>
-#include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -16,7 +14,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <random>
 #include <string>
 #include <type_traits>
@@ -123,41 +124,28 @@ inline std::string Path(const QString& path)
 // File contents and folder listings by the bytes of the names, for names Qt cannot hold.
 inline std::string RawFileBytes(const std::string& path)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY);
-    if (fd < 0)
-        return "<missing>";
-    std::string out;
-    char buffer[4096];
-    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;)
-        out.append(buffer, static_cast<size_t>(n));
-    ::close(fd);
-    return out;
+    std::ifstream in(path, std::ios::binary);
+    return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<missing>";
 }
 
 inline void PutRawFile(const std::string& path, const std::string& bytes)
 {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd >= 0 && ::write(fd, bytes.data(), bytes.size()) >= 0)
-        ::close(fd);
+    std::ofstream(path, std::ios::binary) << bytes;
 }
 
 inline std::vector<std::string> RawEntries(const std::string& folder)
 {
     std::vector<std::string> names;
-    if (DIR* dir = ::opendir(folder.c_str())) {
-        while (const dirent* entry = ::readdir(dir))
-            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-                names.push_back(entry->d_name);
-        ::closedir(dir);
-    }
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error))
+        names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
 }
 
-inline mode_t FileMode(const std::string& path)
+inline unsigned FileMode(const std::string& path)
 {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0;
+    return static_cast<unsigned>(std::filesystem::status(path).permissions()) & 07777u;
 }
 
 // Folder permissions bind every user but the superuser, who runs the tests in CI. Run as root,
