@@ -111,40 +111,34 @@ TEST(NextSwitching, DatedProgramsAndTheHorizon)
     EXPECT_EQ(NextSwitchingText(NextSwitch{}, 7), "no switching in the next 7 days");
 }
 
-// A start that finds the relay on already is no switching, the end is; a random window is
-// reported as the window; a seconds timer names its next change. Looking ahead changes nothing.
-TEST(NextSwitching, TextOfTheNextChange)
+// A start that finds the relay on already is no switching; the end is.
+TEST(NextSwitching, ReportsChangesOnly)
 {
-    struct Case {
-        void (*setUp)(Model&);
-        int relay;
-        int hour;  // on Tuesday 2026-12-08
-        const char* text;
-    };
-    const Case cases[] = {
-        {[](Model& m) {
-             Program(m, 0, 0, DayEveryDay, EncodeTime(6, 30, 0), EncodeTime(22, 0, 0));
-             SetRelay(m, 0);
-         },
-         0, 5, "next: off Tue 22:00:00, program 1"},
-        {[](Model& m) { Window(m, 1, 0, EncodeTime(18, 0, 0), EncodeTime(23, 0, 0), 10); }, 1, 12,
-         "random between 18:00 and 23:00"},
-        {[](Model& m) {
-             m.RelayMode(2) = ModeSecondsTimer;
-             m.SecondsTimer[2] = {0, 10, 86400 * 2, 100};
-             SetRelay(m, 2);
-         },
-         2, 0, "next: off Wed 23:58:20, seconds timer"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.text);
-        Model m;
-        c.setUp(m);
-        const Model before = m;
-        const NextSwitch next = NextSwitching(m, c.relay, At(2026, 12, 8, c.hour, 0, 0), 7);
-        EXPECT_EQ(NextSwitchingText(next, 7), c.text);
-        EXPECT_EQ(std::memcmp(before.WindowTable, m.WindowTable, sizeof m.WindowTable), 0);
-    }
+    Model m;
+    Program(m, 0, 0, DayEveryDay, EncodeTime(6, 30, 0), EncodeTime(22, 0, 0));
+    SetRelay(m, 0);
+    const NextSwitch next = NextSwitching(m, 0, At(2026, 12, 8, 5, 0, 0), 7);
+    EXPECT_EQ(NextSwitchingText(next, 7), "next: off Tue 22:00:00, program 1");
+}
+
+TEST(NextSwitching, RandomWindowIsReportedAsTheWindow)
+{
+    Model m;
+    Window(m, 1, 0, EncodeTime(18, 0, 0), EncodeTime(23, 0, 0), 10);
+    const Model before = m;
+    const NextSwitch next = NextSwitching(m, 1, At(2026, 12, 8, 12, 0, 0), 7);
+    EXPECT_EQ(NextSwitchingText(next, 7), "random between 18:00 and 23:00");
+    EXPECT_EQ(std::memcmp(before.WindowTable, m.WindowTable, sizeof m.WindowTable), 0);
+}
+
+TEST(NextSwitching, SecondsTimerText)
+{
+    Model m;
+    m.RelayMode(2) = ModeSecondsTimer;
+    m.SecondsTimer[2] = {0, 10, 86400 * 2, 100};
+    SetRelay(m, 2);
+    const NextSwitch next = NextSwitching(m, 2, At(2026, 12, 8, 0, 0, 0), 7);
+    EXPECT_EQ(NextSwitchingText(next, 7), "next: off Wed 23:58:20, seconds timer");
 }
 
 // Field values that name no second: not finite, or beyond a billion days.
