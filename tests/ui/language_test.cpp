@@ -9,7 +9,10 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QRegularExpression>
+#include <stdexcept>
 
+#include "core/errorreport.h"
+#include "storage/ioerror.h"
 #include "tests/ui/form1testkit.h"
 #include "ui/form2.h"
 #include "ui/form3.h"
@@ -76,6 +79,23 @@ TEST_F(WindowLanguageTest, GermanWithLangDeAndInTheCLocaleIsTheSourcesAndEnglish
     EXPECT_EQ(langDe, sources);
     ASSERT_EQ(langEn.size(), sources.size());
     EXPECT_NE(langEn, sources);
+}
+
+// A file error's box: the German message as the file layer words it, or its translation with the
+// code filled in.
+TEST(ErrorLanguage, FileErrorsInTheWindowsLanguage)
+{
+    for (const int code : {2, 106, 103}) {
+        const QString german = QString::fromStdString(IoErrorMessage(code));
+        EXPECT_EQ(ExceptionMessage(IoError(code)), german) << code;
+        const WindowLanguage english(QStringLiteral("en"));
+        const QString translated = ExceptionMessage(IoError(code));
+        EXPECT_NE(translated, german) << code;
+        EXPECT_FALSE(translated.contains(QLatin1String("%1"))) << code;
+    }
+    const WindowLanguage english(QStringLiteral("en"));
+    EXPECT_TRUE(ExceptionMessage(IoError(103)).contains(QLatin1String("103")));
+    EXPECT_EQ(ExceptionMessage(std::runtime_error("as it says")), "as it says");
 }
 
 TEST(HelpLanguage, EnglishHelpHasTheGermanSectionsInOrder)
