@@ -221,7 +221,10 @@ int main(int argc, char** argv)
     }
 
     // The window speaks the chosen language; a program without one keeps its texts as they are.
-    const tavoxa::WindowLanguage language(tavoxa::ChosenLanguage(options.lang));
+    const QString chosen = tavoxa::ChosenLanguage(options.lang);
+    const tavoxa::WindowLanguage language(chosen);
+    if (language.language() != chosen)
+        std::fprintf(stderr, "tavoxa: the English translation cannot be loaded; the window stays German\n");
     tavoxa::TForm1 form1(core);
     boxReport.SetParent(&form1);
     tavoxa::TForm2 form2(&form1, language.language());
