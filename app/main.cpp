@@ -21,6 +21,7 @@
 
 #include "adapter/i2c.h"
 #include "app/options.h"
+#include "core/language.h"
 #include "core/relaycontroller.h"
 #include "engine/clock.h"
 #include "engine/random.h"
@@ -30,6 +31,7 @@
 #include "ui/form1.h"
 #include "ui/form2.h"
 #include "ui/form3.h"
+#include "ui/windowlanguage.h"
 #ifdef TAVOXA_SIMULATED
 #include "adapter/simboard.h"
 #include "ui/boardwindow.h"
@@ -218,9 +220,14 @@ int main(int argc, char** argv)
         return app.exec();
     }
 
+    // The window speaks the chosen language; a program without one keeps its texts as they are.
+    const QString chosen = tavoxa::ChosenLanguage(options.lang);
+    const tavoxa::WindowLanguage language(chosen);
+    if (language.language() != chosen)
+        std::fprintf(stderr, "tavoxa: the English translation cannot be loaded; the window stays German\n");
     tavoxa::TForm1 form1(core);
     boxReport.SetParent(&form1);
-    tavoxa::TForm2 form2(&form1);
+    tavoxa::TForm2 form2(&form1, language.language());
     tavoxa::TForm3 form3(core.remote(), &form1);
     form1.SetHelpWindow(&form2);
     form1.SetRemoteDialog(&form3);

@@ -92,8 +92,13 @@ int ParseOptions(const QCoreApplication& app, AppOptions& options)
         QStringLiteral("mqtt-id"),
         QStringLiteral("Id of this board in the topics tavoxa/ID/... (default: host name and folder name)."),
         QStringLiteral("ID"));
+    const QCommandLineOption lang(
+        QStringLiteral("lang"),
+        QStringLiteral("Language of the window: de or en (default: German for a German locale or none, "
+                       "else English)."),
+        QStringLiteral("de|en"));
     for (const QCommandLineOption& option :
-         {dir, log, plan, days, planImage, resume, mqtt, mqttUser, mqttPassword, mqttCa, mqttId})
+         {dir, log, plan, days, planImage, resume, mqtt, mqttUser, mqttPassword, mqttCa, mqttId, lang})
         parser.addOption(option);
 
     if (!parser.parse(app.arguments())) {
@@ -117,6 +122,11 @@ int ParseOptions(const QCoreApplication& app, AppOptions& options)
     options.days = parser.value(days).toInt(&daysOk);
     if (!daysOk || options.days < 1 || options.days > 366) {
         std::fprintf(stderr, "tavoxa: --days takes a number of days from 1 to 366\n");
+        return 1;
+    }
+    options.lang = parser.value(lang);
+    if (parser.isSet(lang) && options.lang != QLatin1String("de") && options.lang != QLatin1String("en")) {
+        std::fprintf(stderr, "tavoxa: --lang takes de or en\n");
         return 1;
     }
     options.dir = parser.value(dir);

@@ -23,6 +23,7 @@ struct AppOptions {
     QString mqttPasswordFile;
     QString mqttCa;
     QString mqttId;
+    QString lang;  // "de" or "en" from --lang; empty: the language of the environment
 };
 
 // Whether the command line asks for something that needs no window and no display (--help,

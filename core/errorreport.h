@@ -10,6 +10,11 @@ namespace tavoxa {
 // The text shown: the message with a full stop added when its last character sorts above ".".
 QString ErrorReportText(const QString& message);
 
+// The message of what escaped a handler, in the language of the installed translation: a file
+// error's by its code, any other's as it says. Without a translation it is the German text.
+QString ExceptionMessage(const std::exception& e);
+QString UnknownErrorMessage();
+
 class ErrorReport {
 public:
     virtual ~ErrorReport() = default;
@@ -25,9 +30,9 @@ bool RunReported(ErrorReport& report, Handler&& handler)
         handler();
         return true;
     } catch (const std::exception& e) {
-        report.Report(ErrorReportText(QString::fromUtf8(e.what())));
+        report.Report(ErrorReportText(ExceptionMessage(e)));
     } catch (...) {
-        report.Report(ErrorReportText(QStringLiteral("Unbekannter Fehler")));
+        report.Report(ErrorReportText(UnknownErrorMessage()));
     }
     return false;
 }

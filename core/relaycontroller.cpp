@@ -178,8 +178,10 @@ void RelayController::LoadConfiguration()
         ApplyDefaults(model_, clock_);
     settle();
     if (opened && target.ValuesRead < kConfigLineCount)
-        report_.Report(ErrorReportText(
-            QString::fromStdString(configFileName_ + ": " + ShortFileMessage(target.ValuesRead))));
+        report_.Report(ErrorReportText(tr("%1: ends after %2 of %3 values")
+                                           .arg(QString::fromStdString(configFileName_))
+                                           .arg(target.ValuesRead)
+                                           .arg(kConfigLineCount)));
 }
 
 void RelayController::SaveConfiguration()

@@ -2,12 +2,27 @@
 
 namespace tavoxa {
 
-const std::array<const char*, 11> kModeNames = {
-    "Toggle",        "Timer",         "IF  K1",       "IF  K2", "IF  K1 AND K2",  "IF  K1 OR K2",
-    "IF  K1 NOR K2", "IF  K1 XOR K2", "Sec. - Timer", "Random", "Uhr - Steuerung"};
+// The names are marked for the window's translation (context "tavoxa::Model"): lupdate collects
+// them, and without Qt the mark is the text itself.
+#ifndef QT_TRANSLATE_NOOP
+#define QT_TRANSLATE_NOOP(context, text) text
+#endif
 
-const std::array<const char*, 11> kDayCodeNames = {"Date", "So", "Mo",    "Di",    "Mi",   "Do",
-                                                   "Fr",   "Sa", "Mo-Fr", "Sa-So", "Mo-So"};
+const std::array<const char*, 11> kModeNames = {
+    QT_TRANSLATE_NOOP("tavoxa::Model", "Toggle"),         QT_TRANSLATE_NOOP("tavoxa::Model", "Timer"),
+    QT_TRANSLATE_NOOP("tavoxa::Model", "IF  K1"),         QT_TRANSLATE_NOOP("tavoxa::Model", "IF  K2"),
+    QT_TRANSLATE_NOOP("tavoxa::Model", "IF  K1 AND K2"),  QT_TRANSLATE_NOOP("tavoxa::Model", "IF  K1 OR K2"),
+    QT_TRANSLATE_NOOP("tavoxa::Model", "IF  K1 NOR K2"),  QT_TRANSLATE_NOOP("tavoxa::Model", "IF  K1 XOR K2"),
+    QT_TRANSLATE_NOOP("tavoxa::Model", "Sec. - Timer"),   QT_TRANSLATE_NOOP("tavoxa::Model", "Random"),
+    QT_TRANSLATE_NOOP("tavoxa::Model", "Uhr - Steuerung")};
+
+const std::array<const char*, 11> kDayCodeNames = {
+    QT_TRANSLATE_NOOP("tavoxa::Model", "Date"),  QT_TRANSLATE_NOOP("tavoxa::Model", "So"),
+    QT_TRANSLATE_NOOP("tavoxa::Model", "Mo"),    QT_TRANSLATE_NOOP("tavoxa::Model", "Di"),
+    QT_TRANSLATE_NOOP("tavoxa::Model", "Mi"),    QT_TRANSLATE_NOOP("tavoxa::Model", "Do"),
+    QT_TRANSLATE_NOOP("tavoxa::Model", "Fr"),    QT_TRANSLATE_NOOP("tavoxa::Model", "Sa"),
+    QT_TRANSLATE_NOOP("tavoxa::Model", "Mo-Fr"), QT_TRANSLATE_NOOP("tavoxa::Model", "Sa-So"),
+    QT_TRANSLATE_NOOP("tavoxa::Model", "Mo-So")};
 
 const std::array<const char*, 10> DayNames = {"So", "Mo", "Di",    "Mi",    "Do",
                                               "Fr", "Sa", "Mo-Fr", "Sa-So", "Mo-So"};

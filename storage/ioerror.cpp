@@ -1,27 +1,37 @@
 #include "storage/ioerror.h"
 
+#include <QtGlobal>
+
 namespace tavoxa {
 
-std::string IoErrorMessage(int code)
+const char* IoErrorSourceText(int code)
 {
     switch (code) {
         case 2:
-            return "Datei nicht gefunden";
+            return QT_TRANSLATE_NOOP("tavoxa::IoError", "Datei nicht gefunden");
         case 3:
-            return "Ungültiger Dateiname";
+            return QT_TRANSLATE_NOOP("tavoxa::IoError", "Ungültiger Dateiname");
         case 4:
-            return "Zu viele geöffnete Dateien";
+            return QT_TRANSLATE_NOOP("tavoxa::IoError", "Zu viele geöffnete Dateien");
         case 5:
-            return "Dateizugriff verweigert";
+            return QT_TRANSLATE_NOOP("tavoxa::IoError", "Dateizugriff verweigert");
         case 100:
-            return "Versuch hinter dem Dateiende zu lesen";
+            return QT_TRANSLATE_NOOP("tavoxa::IoError", "Versuch hinter dem Dateiende zu lesen");
         case 101:
-            return "Zu wenig Speicherplatz";
+            return QT_TRANSLATE_NOOP("tavoxa::IoError", "Zu wenig Speicherplatz");
         case 106:
-            return "Ungültige numerische Eingabe";
+            return QT_TRANSLATE_NOOP("tavoxa::IoError", "Ungültige numerische Eingabe");
         default:
-            return "E/A-Fehler " + std::to_string(code);
+            return QT_TRANSLATE_NOOP("tavoxa::IoError", "E/A-Fehler %1");
     }
+}
+
+std::string IoErrorMessage(int code)
+{
+    std::string text = IoErrorSourceText(code);
+    if (const size_t at = text.find("%1"); at != std::string::npos)
+        text.replace(at, 2, std::to_string(code));
+    return text;
 }
 
 IoError::IoError(int code) : code_(code), message_(IoErrorMessage(code)) {}

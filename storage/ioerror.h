@@ -19,6 +19,9 @@ constexpr int kIoReadFault = 30;       // any other failing read
 
 // The German message of a code, UTF-8: "Ungültige numerische Eingabe", "E/A-Fehler 103", ...
 std::string IoErrorMessage(int code);
+// The same before the code is filled in ("E/A-Fehler %1"), the source text of its translation
+// (context "tavoxa::IoError").
+const char* IoErrorSourceText(int code);
 
 class IoError : public std::exception {
 public:

@@ -6,6 +6,7 @@ apt-get update
 apt-get install -y --no-install-recommends \
     ca-certificates cmake ninja-build g++ make pkg-config \
     qt6-base-dev qt6-serialport-dev libqt6network6 libqt6serialport6 \
+    qt6-tools-dev qt6-l10n-tools qt6-tools-dev-tools \
     qt6-qpa-plugins libgl-dev dpkg-dev file \
     libgtest-dev googletest \
     xvfb xauth fonts-dejavu-core \

@@ -1,5 +1,7 @@
 // Takes the README's pictures: the main window, the help window, the IP dialog and the board
-// window of the simulated program, each saved as a PNG in the folder given as argument.
+// window of the simulated program, each saved as a PNG in the folder given as first argument.
+// With "en" as second argument the window, the help and the IP dialog are drawn in English
+// instead, as main-window-en.png, help-window-en.png and ip-dialog-en.png.
 // Run it under Xvfb (tools/screenshots.sh) so the windows are drawn by a real X server.
 #include <QApplication>
 #include <QDir>
@@ -22,6 +24,7 @@
 #include "ui/form2.h"
 #include "ui/form3.h"
 #include "ui/planimage.h"
+#include "ui/windowlanguage.h"
 
 namespace {
 
@@ -74,6 +77,9 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setApplicationDisplayName("Tavoxa");
     const QString out = QDir(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::currentPath()).absolutePath();
+    const bool english = argc > 2 && QString::fromLocal8Bit(argv[2]) == QLatin1String("en");
+    const QString suffix = english ? QStringLiteral("-en.png") : QStringLiteral(".png");
+    const tavoxa::WindowLanguage language(english ? QStringLiteral("en") : QStringLiteral("de"));
     QTemporaryDir work;
     WriteSample(work.path());
     QDir::setCurrent(work.path());
@@ -86,7 +92,7 @@ int main(int argc, char** argv)
     tavoxa::MessageBoxReport report;
     tavoxa::RelayController core(board, clock, random, delay, report);
     tavoxa::TForm1 form1(core);
-    tavoxa::TForm2 form2(&form1);
+    tavoxa::TForm2 form2(&form1, language.language());
     tavoxa::TForm3 form3(core.remote(), &form1);
     core.Startup();
     tavoxa::BoardWindow boardWindow(board);
@@ -97,14 +103,19 @@ int main(int argc, char** argv)
     QTimer::singleShot(1500, [&] {
         core.Toggle(0);
         QTimer::singleShot(300, [&] {
-            Save(form1, out + "/main-window.png");
-            Save(boardWindow, out + "/board-window.png");
+            Save(form1, out + "/main-window" + suffix);
+            if (!english)
+                Save(boardWindow, out + "/board-window.png");
             form2.show();
             form3.Refill();
             form3.show();
             QTimer::singleShot(300, [&] {
-                Save(form2, out + "/help-window.png");
-                Save(form3, out + "/ip-dialog.png");
+                Save(form2, out + "/help-window" + suffix);
+                Save(form3, out + "/ip-dialog" + suffix);
+                if (english) {
+                    app.quit();
+                    return;
+                }
                 // The plan of the coming week of the same set-up, as `tavoxa --plan-image` draws it.
                 QStringList names;
                 for (int r = 0; r < tavoxa::kRelayCount; ++r)

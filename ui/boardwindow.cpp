@@ -14,7 +14,7 @@ namespace tavoxa {
 BoardWindow::BoardWindow(SimulatedBoard& board, QWidget* parent) : QWidget(parent), board_(board)
 {
     setObjectName("BoardWindow");
-    setWindowTitle("Board");
+    setWindowTitle(tr("Board"));
     auto* layout = new QVBoxLayout(this);
 
     auto* lamps = new QGridLayout;
@@ -31,16 +31,16 @@ BoardWindow::BoardWindow(SimulatedBoard& board, QWidget* parent) : QWidget(paren
     layout->addLayout(lamps);
 
     auto* contacts = new QHBoxLayout;
-    k1_ = new QCheckBox("K1 closed", this);
+    k1_ = new QCheckBox(tr("K1 closed"), this);
     k1_->setObjectName("ContactK1");
-    k2_ = new QCheckBox("K2 closed", this);
+    k2_ = new QCheckBox(tr("K2 closed"), this);
     k2_->setObjectName("ContactK2");
     contacts->addWidget(k1_);
     contacts->addWidget(k2_);
     layout->addLayout(contacts);
 
     auto* supply = new QHBoxLayout;
-    powered_ = new QCheckBox("Board powered", this);
+    powered_ = new QCheckBox(tr("Board powered"), this);
     powered_->setObjectName("BoardPowered");
     powered_->setChecked(true);
     chip_ = new QComboBox(this);

@@ -3,6 +3,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDate>
 #include <QDateEdit>
 #include <QDir>
@@ -89,11 +90,10 @@ void SetLampColour(QLabel* lamp, const QColor& colour)
         Paint(lamp, QPalette::Window, colour);
 }
 
-void SetTextIfChanged(QLabel* label, const std::string& text)
+void SetTextIfChanged(QLabel* label, const QString& text)
 {
-    const QString shown = QString::fromStdString(text);
-    if (label->text() != shown)
-        label->setText(shown);
+    if (label->text() != text)
+        label->setText(text);
 }
 
 QLabel* Caption(QWidget* parent, const QString& name, const QString& text, const QRect& geometry)
@@ -153,11 +153,17 @@ QString ShortDateFormat()
     return format;
 }
 
+// The model's names of modes and days as the window shows them, translated.
+QString ModelName(const char* name)
+{
+    return QCoreApplication::translate("tavoxa::Model", name);
+}
+
 QStringList Entries(const char* const* names, int count)
 {
     QStringList list;
     for (int i = 0; i < count; ++i)
-        list << QString::fromUtf8(names[i]);
+        list << ModelName(names[i]);
     return list;
 }
 
@@ -220,17 +226,17 @@ void TForm1::BuildCommandButtons()
         const char* caption;
         int width;
     };
-    const Command commands[] = {{&Button13_, 13, "IP", 44},
-                                {&Button12_, 12, "Load", 60},
-                                {&Button11_, 11, "Save", 60},
-                                {&Button9_, 9, "RESET", 64},
-                                {&Button10_, 10, "Help", 60}};
+    const Command commands[] = {{&Button13_, 13, QT_TR_NOOP("IP"), 44},
+                                {&Button12_, 12, QT_TR_NOOP("Load"), 60},
+                                {&Button11_, 11, QT_TR_NOOP("Save"), 60},
+                                {&Button9_, 9, QT_TR_NOOP("RESET"), 64},
+                                {&Button10_, 10, QT_TR_NOOP("Help"), 60}};
     int x = kClientWidth - 4;
     for (const Command& c : commands)
         x -= c.width + 4;
     for (const Command& c : commands) {
         x += 4;
-        auto* button = new QPushButton(QString::fromLatin1(c.caption), this);
+        auto* button = new QPushButton(tr(c.caption), this);
         button->setObjectName(Numbered("Button", c.number));
         button->setGeometry(x, 4, c.width, kTopStripHeight - 8);
         *c.button = button;
@@ -247,10 +253,11 @@ void TForm1::BuildRelayRows(QWidget* panel)
         const char* text;
         int x, width;
     };
-    const Header headers[] = {{"Status", kStatusX, kStatusW}, {"Key", kKeyX - 2, kKeyW + 6},
-                              {"Mode", kModeX, kModeW},       {"Prog", kProgX, kProgW},
-                              {"Day", kDayX, kDayW},          {"Date", kDateX, kDateW},
-                              {"Start", kStartX, kStartW},    {"End", kEndX, kEndW}};
+    const Header headers[] = {
+        {QT_TR_NOOP("Status"), kStatusX, kStatusW}, {QT_TR_NOOP("Key"), kKeyX - 2, kKeyW + 6},
+        {QT_TR_NOOP("Mode"), kModeX, kModeW},       {QT_TR_NOOP("Prog"), kProgX, kProgW},
+        {QT_TR_NOOP("Day"), kDayX, kDayW},          {QT_TR_NOOP("Date"), kDateX, kDateW},
+        {QT_TR_NOOP("Start"), kStartX, kStartW},    {QT_TR_NOOP("End"), kEndX, kEndW}};
     // Label12 heads the lamp column; the other captions of the window follow from Label14 on.
     int captionNumber = 12;
     auto nextCaption = [&captionNumber] {
@@ -259,8 +266,7 @@ void TForm1::BuildRelayRows(QWidget* panel)
         return Numbered("Label", n);
     };
     for (const Header& h : headers) {
-        QLabel* label =
-            Caption(panel, nextCaption(), QString::fromLatin1(h.text), QRect(h.x, kHeaderY, h.width, 18));
+        QLabel* label = Caption(panel, nextCaption(), tr(h.text), QRect(h.x, kHeaderY, h.width, 18));
         label->setFont(headerFont);
     }
 
@@ -321,18 +327,18 @@ void TForm1::BuildRelayRows(QWidget* panel)
         QFrame* seconds = MakePanel(panel, Numbered("Panel", 3 + n), place, kMoneyGreen);
         secondsPanel_[r] = seconds;
         const int cy = 2;
-        auto* repeat = new QCheckBox(QStringLiteral("Repeat"), seconds);
+        auto* repeat = new QCheckBox(tr("Repeat"), seconds);
         repeat->setObjectName(Numbered("CheckBox", n));
         repeat->setGeometry(4, cy, 66, kRowH);
         repeatBox_[r] = repeat;
-        Caption(seconds, nextCaption(), QStringLiteral("start after"), QRect(76, cy, 62, kRowH));
+        Caption(seconds, nextCaption(), tr("start after"), QRect(76, cy, 62, kRowH));
         startEdit_[r] =
             MakeEdit(seconds, Numbered("Edit", 2 * n - 1), QStringLiteral("0"), QRect(140, cy, 56, kRowH));
-        Caption(seconds, nextCaption(), QStringLiteral("sec"), QRect(200, cy, 24, kRowH));
-        Caption(seconds, nextCaption(), QStringLiteral("end after"), QRect(236, cy, 56, kRowH));
+        Caption(seconds, nextCaption(), tr("sec"), QRect(200, cy, 24, kRowH));
+        Caption(seconds, nextCaption(), tr("end after"), QRect(236, cy, 56, kRowH));
         endEdit_[r] =
             MakeEdit(seconds, Numbered("Edit", 2 * n), QStringLiteral("0"), QRect(294, cy, 56, kRowH));
-        Caption(seconds, nextCaption(), QStringLiteral("sec"), QRect(354, cy, 24, kRowH));
+        Caption(seconds, nextCaption(), tr("sec"), QRect(354, cy, 24, kRowH));
 
         // Relays 2..6 carry the random panel inside their seconds panel, covering it; relay 1
         // has the two side by side in the same place.
@@ -343,10 +349,10 @@ void TForm1::BuildRelayRows(QWidget* panel)
         const int left = kProgX - kModePanelX;
         windowSelector_[r] =
             MakeSelector(random, Numbered("ComboBox", 19 + n), windows, 0, QRect(left, cy, kProgW, kRowH));
-        Caption(random, nextCaption(), QStringLiteral("max."), QRect(left + kProgW + 8, cy, 30, kRowH));
+        Caption(random, nextCaption(), tr("max."), QRect(left + kProgW + 8, cy, 30, kRowH));
         maxEdit_[r] = MakeEdit(random, Numbered("Edit", 12 + n), QStringLiteral("10"),
                                QRect(left + kProgW + 40, cy, 56, kRowH));
-        Caption(random, nextCaption(), QStringLiteral("min"), QRect(left + kProgW + 100, cy, 26, kRowH));
+        Caption(random, nextCaption(), tr("min"), QRect(left + kProgW + 100, cy, 26, kRowH));
         windowStartPicker_[r] =
             MakeTimePicker(random, 17 + 2 * n, now, QRect(kStartX - kModePanelX, cy, kStartW, kRowH));
         windowEndPicker_[r] =
@@ -363,7 +369,7 @@ void TForm1::BuildLowerPart(QWidget* panel)
     lampFont.setBold(true);
     lampFont.setPixelSize(14);
 
-    auto* inputs = new QGroupBox(QStringLiteral("Input Channel"), panel);
+    auto* inputs = new QGroupBox(tr("Input Channel"), panel);
     inputs->setObjectName(QStringLiteral("GroupBox1"));
     inputs->setGeometry(8, y, 150, height);
     // The inputs show the active-caption colour until they have read stable once.
@@ -376,7 +382,7 @@ void TForm1::BuildLowerPart(QWidget* panel)
         Paint(lamp, QPalette::Window, unknown);
     }
 
-    RadioGroup1_ = new QGroupBox(QStringLiteral("I2C Chip"), panel);
+    RadioGroup1_ = new QGroupBox(tr("I2C Chip"), panel);
     RadioGroup1_->setObjectName(QStringLiteral("RadioGroup1"));
     RadioGroup1_->setGeometry(166, y, 130, 78);
     auto* chipGroup = new QButtonGroup(RadioGroup1_);
@@ -390,7 +396,7 @@ void TForm1::BuildLowerPart(QWidget* panel)
     }
     chipItem_[0]->setChecked(true);
 
-    CheckBox7_ = new QCheckBox(QStringLiteral("Remote"), panel);
+    CheckBox7_ = new QCheckBox(tr("Remote"), panel);
     CheckBox7_->setObjectName(QStringLiteral("CheckBox7"));
     CheckBox7_->setGeometry(166, y + 90, 80, 22);
     Paint(CheckBox7_, QPalette::Window, kYellow);
@@ -398,7 +404,7 @@ void TForm1::BuildLowerPart(QWidget* panel)
     Label58_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     Paint(Label58_, QPalette::Window, kLampRed);
 
-    auto* com = new QGroupBox(QStringLiteral("COM Port"), panel);
+    auto* com = new QGroupBox(tr("COM Port"), panel);
     com->setObjectName(QStringLiteral("GroupBox2"));
     com->setGeometry(304, y, 130, height);
     QStringList ports;
@@ -407,10 +413,10 @@ void TForm1::BuildLowerPart(QWidget* panel)
     ComboBox19_ = MakeSelector(com, QStringLiteral("ComboBox19"), ports, 0, QRect(10, 24, 110, 24));
     ComboBox19_->setToolTip(
         QStringLiteral("COM1 - COM4: /dev/ttyS0 - /dev/ttyS3\nCOM5 - COM8: /dev/ttyUSB0 - /dev/ttyUSB3"));
-    Button7_ = new QPushButton(QStringLiteral("START"), com);
+    Button7_ = new QPushButton(tr("START"), com);
     Button7_->setObjectName(QStringLiteral("Button7"));
     Button7_->setGeometry(10, 58, 110, 26);
-    Button8_ = new QPushButton(QStringLiteral("STOP"), com);
+    Button8_ = new QPushButton(tr("STOP"), com);
     Button8_->setObjectName(QStringLiteral("Button8"));
     Button8_->setGeometry(10, 90, 110, 26);
 
@@ -546,8 +552,8 @@ void TForm1::ShowPortControls(bool locked)
 void TForm1::ShowBusFacts(const BusFacts& facts)
 {
     SetTextIfChanged(Label9_,
-                     "COM " + std::to_string(facts.ComNumber) + (facts.PortOpen ? "   Open" : "   Close"));
-    SetTextIfChanged(Label13_, std::string("Adapter  ") + (facts.Connected ? "connected" : "not connected"));
+                     (facts.PortOpen ? tr("COM %1   Open") : tr("COM %1   Close")).arg(facts.ComNumber));
+    SetTextIfChanged(Label13_, facts.Connected ? tr("Adapter  connected") : tr("Adapter  not connected"));
 }
 
 void TForm1::ShowRelayLamps(uint8_t relayBits)
@@ -566,7 +572,7 @@ void TForm1::ShowClockSample()
 {
     const Model& model = core_.model();
     const LocalDateTime date = FromDateTime(model.NowDate);
-    Label10_->setText(QString::fromStdString(model.DayName) + QStringLiteral(" ,  ") +
+    Label10_->setText(ModelName(model.DayName.c_str()) + QStringLiteral(" ,  ") +
                       QLocale().toString(QDate(date.year, date.month, date.day), QLocale::ShortFormat));
     Label11_->setText(QString::fromStdString(TimeText(model.NowTime)));
     ShowNextSwitchings();
@@ -619,7 +625,7 @@ bool TForm1::event(QEvent* event)
 WindowFileDialogs::WindowFileDialogs(QWidget* parent)
 {
     // Both dialogs open in the current directory, since they are given no directory of their own.
-    const QStringList filters{QStringLiteral("*.dat (*.dat)"), QStringLiteral("alle (*)")};
+    const QStringList filters{QStringLiteral("*.dat (*.dat)"), TForm1::tr("alle (*)")};
     open_ = new QFileDialog(parent);
     open_->setObjectName(QStringLiteral("OpenDialog1"));
     open_->setAcceptMode(QFileDialog::AcceptOpen);

@@ -25,10 +25,10 @@ QLabel* FreewareLabel(QWidget* parent, const char* name, const char* colour, int
 
 }  // namespace
 
-TForm2::TForm2(QWidget* parent) : QDialog(parent)
+TForm2::TForm2(QWidget* parent, const QString& language) : QDialog(parent)
 {
     setObjectName("Form2");
-    setWindowTitle("Help Tavoxa");
+    setWindowTitle(tr("Help Tavoxa"));
     // No title-bar buttons at all: the OK button is the way out.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     setFixedSize(664, 408);
@@ -46,14 +46,14 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent)
     memo->setFont(font);
     memo->setStyleSheet("QPlainTextEdit { background-color: #800000; color: #FFFFFF; }");
     memo->setTabStopDistance(120);
-    memo->setPlainText(HelpText());
+    memo->setPlainText(HelpText(language));
 
     FreewareLabel(this, "Label1", "#FF0000", 40, 368);
     FreewareLabel(this, "Label2", "#008000", 170, 380);
     FreewareLabel(this, "Label3", "#FF00FF", 410, 368);
     FreewareLabel(this, "Label4", "#0000FF", 540, 380);
 
-    auto* ok = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), "OK", this);
+    auto* ok = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), tr("OK"), this);
     ok->setObjectName("BitBtn1");
     ok->setGeometry(294, 370, 75, 28);
     ok->setDefault(true);
@@ -63,9 +63,10 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent)
     ok->setFocus();
 }
 
-QString TForm2::HelpText()
+QString TForm2::HelpText(const QString& language)
 {
-    QFile file(":/help_de.txt");
+    QFile file(language == QLatin1String("en") ? QStringLiteral(":/help_en.txt")
+                                               : QStringLiteral(":/help_de.txt"));
     if (!file.open(QIODevice::ReadOnly))
         return QString();
     return QString::fromUtf8(file.readAll());

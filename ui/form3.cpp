@@ -41,14 +41,14 @@ void PlaceCaption(QLabel* label, int left, int top, int width, int height)
 TForm3::TForm3(RemoteSettings& remote, QWidget* parent) : QDialog(parent), remote_(remote)
 {
     setObjectName("Form3");
-    setWindowTitle("IP Remote Config");
+    setWindowTitle(tr("IP Remote Config"));
     // A fixed frame with the close icon only.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
     setFixedSize(237, 157);
 
     // Created in tab order: Ok first, then port and password; the labels take no focus.
-    Button1 = new QPushButton("Ok", this);
+    Button1 = new QPushButton(tr("Ok"), this);
     Button1->setObjectName("Button1");
     Button1->setGeometry(72, 96, 75, 25);
     Button1->setDefault(true);
@@ -67,17 +67,17 @@ TForm3::TForm3(RemoteSettings& remote, QWidget* parent) : QDialog(parent), remot
     Edit2->setEchoMode(QLineEdit::Normal);
     SetBoldFont(Edit2, 11);
 
-    Label1 = new QLabel("Port ", this);
+    Label1 = new QLabel(tr("Port "), this);
     Label1->setObjectName("Label1");
     SetBoldFont(Label1, 13);
     PlaceCaption(Label1, 48, 28, 33, 16);
 
-    Label2 = new QLabel("Kennwort", this);
+    Label2 = new QLabel(tr("Kennwort"), this);
     Label2->setObjectName("Label2");
     SetBoldFont(Label2, 13);
     PlaceCaption(Label2, 15, 66, 63, 16);
 
-    Label3 = new QLabel("Remote switching stays locked\nuntil a password is set.", this);
+    Label3 = new QLabel(tr("Remote switching stays locked\nuntil a password is set."), this);
     Label3->setObjectName("Label3");
     Label3->setGeometry(8, 124, 221, 30);
     Label3->setAlignment(Qt::AlignCenter);
@@ -102,11 +102,10 @@ void TForm3::Button1Click()
     for (const QLineEdit* edit : {Edit1, Edit2}) {
         for (const QChar c : edit->text()) {
             if (c.unicode() > 0xFF) {
-                QMessageBox::warning(
-                    this, windowTitle(),
-                    QStringLiteral("\"%1\" cannot be stored: port and password take only "
-                                   "characters of one byte (Latin-1), such as \"Ä\" or \"ß\".")
-                        .arg(c));
+                QMessageBox::warning(this, windowTitle(),
+                                     tr("\"%1\" cannot be stored: port and password take only "
+                                        "characters of one byte (Latin-1), such as \"Ä\" or \"ß\".")
+                                         .arg(c));
                 return;
             }
         }

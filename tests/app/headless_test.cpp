@@ -165,6 +165,7 @@ TEST(Headless, CommandsThatOnlyReadLeaveTheFolderAsItWas)
         {{"--version"}, 0, {R"(^tavoxa \S+\n$)"}, nullptr},
         {{"--no-such-option"}, 1, {"^$"}, nullptr},
         {{"--plan", "--days", "0"}, 1, {"^$"}, nullptr},
+        {{"--plan", "--lang", "fr"}, 1, {"^$"}, nullptr},
     };
     for (const auto& c : cases) {
         const QString name = c.args.join(' ');
