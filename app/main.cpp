@@ -178,6 +178,13 @@ int main(int argc, char** argv)
     tavoxa::AppOptions options;
     if (const int code = tavoxa::ParseOptions(app, options); code >= 0)
         return code;
+#ifdef TAVOXA_SIMULATED
+    const QString program = QStringLiteral("tavoxa-sim");
+#else
+    const QString program = QStringLiteral("tavoxa");
+#endif
+    if (options.userDir)
+        options.dir = tavoxa::UserDataFolder(program);
     if (options.userDir && !QDir().mkpath(options.dir)) {
         std::fprintf(stderr, "tavoxa: cannot create the folder %s\n", qPrintable(options.dir));
         return 1;

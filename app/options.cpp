@@ -97,9 +97,9 @@ int ParseOptions(const QCoreApplication& app, AppOptions& options)
         QStringLiteral("PATH"));
     const QCommandLineOption userDir(
         QStringLiteral("user-dir"),
-        QStringLiteral("Work in the per-user folder $XDG_DATA_HOME/%1 (created when missing); the desktop "
-                       "entry starts the program so.")
-            .arg(QCoreApplication::applicationName()));
+        QStringLiteral(
+            "Work in the per-user folder $XDG_DATA_HOME/tavoxa, tavoxa-sim in $XDG_DATA_HOME/tavoxa-sim "
+            "(created when missing); the desktop entries start the programs so."));
     const QCommandLineOption mqtt(QStringLiteral("mqtt"),
                                   QStringLiteral("Publish relays and inputs to the MQTT broker at URL "
                                                  "(mqtt://host:1883 or mqtts://host:8883)."),
@@ -155,8 +155,6 @@ int ParseOptions(const QCoreApplication& app, AppOptions& options)
         std::fprintf(stderr, "tavoxa: --user-dir and --dir name two folders; give one\n");
         return 1;
     }
-    if (options.userDir)
-        options.dir = UserDataFolder(QCoreApplication::applicationName());
     if (!options.planImage.isEmpty() &&
         !options.planImage.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive)) {
         std::fprintf(stderr, "tavoxa: --plan-image writes PNG pictures only; give a name ending in .png\n");

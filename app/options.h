@@ -20,7 +20,7 @@ struct AppOptions {
     bool resumeTimers = false;
     bool restoreRelays = false;  // relays no engine drives come back as they were at the stop
     QString device;              // serial device opened instead of the COM number's
-    bool userDir = false;        // work in the per-user folder (UserDataFolder)
+    bool userDir = false;        // work in the per-user folder (UserDataFolder); not with `dir`
     QString mqttUrl;
     QString mqttUser;
     QString mqttPasswordFile;

@@ -136,6 +136,20 @@ TEST(Service, StartIsQuiet)
     EXPECT_FALSE(program.Err().contains("adapter not connected")) << program.Err().toStdString();
 }
 
+// The desktop entries' --user-dir: the files land in the program's own folder under
+// XDG_DATA_HOME, made when missing, not in the folder it was started in.
+TEST(Service, UserDirKeepsTheFilesInThePerUserFolder)
+{
+    QTemporaryDir dir;
+    SimProgram program(dir.path());
+    program.SetEnv("XDG_DATA_HOME", dir.filePath("data"));
+    ASSERT_TRUE(program.Start({"--user-dir"}));
+    ASSERT_TRUE(program.WaitForErr("adapter connected")) << program.Err().toStdString();
+    EXPECT_EQ(program.Finish(SIGTERM), 0);
+    EXPECT_TRUE(QFile::exists(dir.filePath("data/tavoxa-sim/swcf.ini")));
+    EXPECT_FALSE(QFile::exists(dir.filePath("swcf.ini")));
+}
+
 TEST(Service, PlanSaysWhenItShowsTheDefaults)
 {
     QTemporaryDir dir;
