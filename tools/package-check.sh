@@ -28,8 +28,8 @@ dpkg-deb -f "$deb" Depends | grep -q libmosquitto1
 /usr/bin/tavoxa-ctl --version
 test -f /usr/share/applications/tavoxa.desktop
 test -f /usr/share/icons/hicolor/scalable/apps/tavoxa.svg
-for doc in README.md.gz copyright changelog.gz; do
-    test -f "/usr/share/doc/tavoxa/$doc" || test -f "/usr/share/doc/tavoxa/${doc%.gz}"
+for doc in README.md.gz copyright changelog.Debian.gz; do
+    test -f "/usr/share/doc/tavoxa/$doc"
 done
 
 # The service: installed, not enabled, its user in dialout, the unit valid.
