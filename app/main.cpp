@@ -252,6 +252,9 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "tavoxa: cannot write the log file %s: %s\n", qPrintable(options.logFile),
                          qPrintable(why));
     }
+    if (!options.device.isEmpty())
+        core.log().Write(QStringLiteral("the port is %1 (--device), whatever COM number the log names")
+                             .arg(options.device));
 
     tavoxa::MqttBridge mqtt;
     if (!options.mqttUrl.isEmpty()) {
