@@ -21,7 +21,8 @@ test "$version" = "$(dpkg-parsechangelog -l debian/changelog -S Version)"
 # lintian: no error and no warning; each override in debian/ carries its reason.
 lintian --fail-on error,warning "$out"/tavoxa_*.changes
 
-apt-get install -y "$deb"
+# --reinstall: a machine that already has this version installed gets the new build all the same.
+apt-get install -y --reinstall "$deb"
 test -x /usr/bin/tavoxa && test -x /usr/bin/tavoxa-sim && test -x /usr/bin/tavoxa-ctl
 # What the programs link must come with the package's dependencies (libmosquitto1 among them).
 dpkg-deb -f "$deb" Depends | grep -q libmosquitto1
