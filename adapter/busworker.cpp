@@ -152,8 +152,9 @@ void BusWorker::Open(int comNumber, uint8_t chipAddress)
         return;
     }
     status_.PortOpen = true;
+    // Published with the first transaction's acknowledge, which runs at once: an open port
+    // without it would show the adapter not connected for that instant.
     StartDriving();
-    Publish();
 }
 
 void BusWorker::Stop()

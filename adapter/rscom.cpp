@@ -40,6 +40,11 @@ std::string ComDeviceName(int comNumber)
     return "/dev/ttyUSB" + std::to_string(comNumber - 5);
 }
 
+std::function<std::string(int)> FixedDevice(std::string path)
+{
+    return [path = std::move(path)](int) { return path; };
+}
+
 bool IsActiveConsole(const std::string& devicePath, const std::string& consoleListPath)
 {
     std::ifstream list(consoleListPath);

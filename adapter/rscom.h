@@ -17,6 +17,11 @@ namespace tavoxa {
 // adapters).
 std::string ComDeviceName(int comNumber);
 
+// A device chooser for RSCOM that gives `path` whatever the COM number, as --device asks: each
+// open, the reopen after an unplug included, goes by that name, so a stable name such as
+// /dev/serial/by-id/usb-... finds the adapter whichever ttyUSB number it comes back as.
+std::function<std::string(int comNumber)> FixedDevice(std::string path);
+
 // Whether devicePath (symlinks resolved) is one of the active system consoles listed,
 // space-separated, in consoleListPath (kernel tty names such as "ttyS0" or "tty0 ttyS0").
 // Toggling a console's modem lines would disturb whoever is logged in on it.

@@ -6,11 +6,13 @@
 // its contacts, so every mode can be tried without hardware.
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
+#include <QFile>
 #include <QSocketNotifier>
 #include <atomic>
 #include <chrono>
@@ -21,12 +23,14 @@
 
 #include "adapter/i2c.h"
 #include "app/options.h"
+#include "app/servicenotify.h"
 #include "core/language.h"
 #include "core/relaycontroller.h"
 #include "engine/clock.h"
 #include "engine/random.h"
 #include "remote/mqttbridge.h"
 #include "storage/instancelock.h"
+#include "storage/relaystatefile.h"
 #include "ui/errorreport.h"
 #include "ui/form1.h"
 #include "ui/form2.h"
@@ -82,28 +86,30 @@ void ArmStopDeadline()
 // A stop signal: open boxes and dialogs go first (nobody answers them now), then the controller
 // closes and saves; a failed save is reported on standard error and ends the program with 1.
 void StopOnSignal(tavoxa::RelayController& core, tavoxa::MessageBoxReport* boxes,
-                  tavoxa::ErrorReport& stderrReport)
+                  tavoxa::ErrorReport& stderrReport, tavoxa::ServiceNotifier& service)
 {
     if (signalPipe[0] < 0)
         return;
     auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &core);
-    QObject::connect(notifier, &QSocketNotifier::activated, &core, [&core, boxes, notifier, &stderrReport] {
-        char byte;
-        [[maybe_unused]] const ssize_t n = ::read(signalPipe[0], &byte, 1);
-        notifier->setEnabled(false);
-        ArmStopDeadline();
-        if (boxes)
-            boxes->SendTo(&stderrReport);
-        for (int i = 0; i < 16 && QApplication::activeModalWidget(); ++i) {
-            QWidget* modal = QApplication::activeModalWidget();
-            if (auto* dialog = qobject_cast<QDialog*>(modal))
-                dialog->done(QDialog::Rejected);
-            else
-                modal->close();
-        }
-        const bool saved = core.Close();
-        QCoreApplication::exit(saved ? 0 : 1);
-    });
+    QObject::connect(notifier, &QSocketNotifier::activated, &core,
+                     [&core, boxes, notifier, &stderrReport, &service] {
+                         char byte;
+                         [[maybe_unused]] const ssize_t n = ::read(signalPipe[0], &byte, 1);
+                         notifier->setEnabled(false);
+                         service.Stopping();
+                         ArmStopDeadline();
+                         if (boxes)
+                             boxes->SendTo(&stderrReport);
+                         for (int i = 0; i < 16 && QApplication::activeModalWidget(); ++i) {
+                             QWidget* modal = QApplication::activeModalWidget();
+                             if (auto* dialog = qobject_cast<QDialog*>(modal))
+                                 dialog->done(QDialog::Rejected);
+                             else
+                                 modal->close();
+                         }
+                         const bool saved = core.Close();
+                         QCoreApplication::exit(saved ? 0 : 1);
+                     });
 }
 
 // Every client connection and file costs a descriptor; the soft limit of a service (often 1024)
@@ -115,6 +121,22 @@ void RaiseDescriptorLimit()
         limit.rlim_cur = limit.rlim_max;
         ::setrlimit(RLIMIT_NOFILE, &limit);
     }
+}
+
+// Qt wants a private runtime folder and warns on standard error when XDG_RUNTIME_DIR is not set
+// (a service, a cron job, su): the program then makes Qt's own fallback, a folder of the user's
+// own under the temporary folder, and names it, which is what Qt would do without the warning.
+void ProvideRuntimeFolder()
+{
+    if (!qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
+        return;
+    const QByteArray folder =
+        QFile::encodeName(QDir::tempPath()) + "/runtime-" + QByteArray::number(::getuid());
+    ::mkdir(folder.constData(), 0700);
+    struct stat info {};
+    if (::lstat(folder.constData(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::getuid() &&
+        (info.st_mode & 0777) == 0700)
+        qputenv("XDG_RUNTIME_DIR", folder);
 }
 
 // Without a display the program still switches relays and serves the remote: it runs on
@@ -145,6 +167,7 @@ int main(int argc, char** argv)
         const int code = tavoxa::ParseOptions(app, options);
         return code >= 0 ? code : 1;
     }
+    ProvideRuntimeFolder();
     const bool windowless = tavoxa::NeedsNoWindow(argc, argv);
     if (windowless)
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -157,6 +180,17 @@ int main(int argc, char** argv)
     tavoxa::AppOptions options;
     if (const int code = tavoxa::ParseOptions(app, options); code >= 0)
         return code;
+#ifdef TAVOXA_SIMULATED
+    const QString program = QStringLiteral("tavoxa-sim");
+#else
+    const QString program = QStringLiteral("tavoxa");
+#endif
+    if (options.userDir)
+        options.dir = tavoxa::UserDataFolder(program);
+    if (options.userDir && !QDir().mkpath(options.dir)) {
+        std::fprintf(stderr, "tavoxa: cannot create the folder %s\n", qPrintable(options.dir));
+        return 1;
+    }
     if (!options.dir.isEmpty() && !QDir::setCurrent(options.dir)) {
         std::fprintf(stderr, "tavoxa: cannot change to the folder %s\n", qPrintable(options.dir));
         return 1;
@@ -187,7 +221,9 @@ int main(int argc, char** argv)
 #ifdef TAVOXA_SIMULATED
     tavoxa::SimulatedBoard lines;
 #else
-    tavoxa::RSCOM lines;
+    tavoxa::RSCOM lines = options.device.isEmpty()
+                              ? tavoxa::RSCOM()
+                              : tavoxa::RSCOM(tavoxa::FixedDevice(options.device.toStdString()));
 #endif
 
     tavoxa::StderrReport stderrReport(clock);
@@ -196,12 +232,31 @@ int main(int argc, char** argv)
     tavoxa::RelayController core(lines, clock, random, delay, report);
     core.SetUnattended(headless);
     core.SetResumeTimers(options.resumeTimers);
+    // The relays as last written, kept beside swcf.ini; read back only with --restore-relays.
+    tavoxa::RelayStateWriter relayState(tavoxa::kRelayStateFileName, [](const std::string& why) {
+        std::fprintf(stderr, "tavoxa: cannot keep the relays in %s: %s\n", tavoxa::kRelayStateFileName,
+                     why.c_str());
+    });
+    if (options.restoreRelays) {
+        std::string why;
+        const std::optional<uint8_t> kept = tavoxa::ReadRelayState(tavoxa::kRelayStateFileName, &why);
+        if (kept)
+            core.SetRestoredRelays(*kept);
+        else if (!why.empty())
+            std::fprintf(stderr, "tavoxa: --restore-relays: %s; the relays start as the engines set them\n",
+                         why.c_str());
+    }
+    QObject::connect(&core, &tavoxa::RelayController::RelaysWritten, &core,
+                     [&relayState](uint8_t bits) { relayState.Keep(bits); });
     if (!options.logFile.isEmpty()) {
         QString why;
         if (!core.log().OpenFile(options.logFile, &why))
             std::fprintf(stderr, "tavoxa: cannot write the log file %s: %s\n", qPrintable(options.logFile),
                          qPrintable(why));
     }
+    if (!options.device.isEmpty())
+        core.log().Write(QStringLiteral("the port is %1 (--device), whatever COM number the log names")
+                             .arg(options.device));
 
     tavoxa::MqttBridge mqtt;
     if (!options.mqttUrl.isEmpty()) {
@@ -214,9 +269,16 @@ int main(int argc, char** argv)
         core.AttachMqtt(&mqtt);
     }
 
+    // systemd hears of the start once the port, the files and the servers are up, of each second
+    // tick while a watchdog is asked for, and of the stop.
+    tavoxa::ServiceNotifier service;
+    QObject::connect(&core, &tavoxa::RelayController::SecondTicked, &service, &tavoxa::ServiceNotifier::Tick);
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &service, &tavoxa::ServiceNotifier::Stopping);
+
     if (headless) {
-        StopOnSignal(core, nullptr, stderrReport);
+        StopOnSignal(core, nullptr, stderrReport, service);
         core.Startup();
+        service.Ready();
         return app.exec();
     }
 
@@ -231,8 +293,11 @@ int main(int argc, char** argv)
     tavoxa::TForm3 form3(core.remote(), &form1);
     form1.SetHelpWindow(&form2);
     form1.SetRemoteDialog(&form3);
-    StopOnSignal(core, &boxReport, stderrReport);
+    StopOnSignal(core, &boxReport, stderrReport, service);
+    if (!options.device.isEmpty())
+        form1.ShowDevice(options.device);
     core.Startup();
+    service.Ready();
     form1.show();
 #ifdef TAVOXA_SIMULATED
     tavoxa::BoardWindow board(lines);

@@ -50,6 +50,14 @@ bool OnlyPrints(int argc, char** argv)
     return HasOption(argc, argv, {"--help", "-h", "--help-all", "--version", "-v"});
 }
 
+QString UserDataFolder(const QString& program)
+{
+    QString base = qEnvironmentVariable("XDG_DATA_HOME");
+    if (!QDir::isAbsolutePath(base))
+        base = QDir::homePath() + QStringLiteral("/.local/share");
+    return QDir::cleanPath(base + QLatin1Char('/') + program);
+}
+
 int ParseOptions(const QCoreApplication& app, AppOptions& options)
 {
     QCommandLineParser parser;
@@ -76,6 +84,22 @@ int ParseOptions(const QCoreApplication& app, AppOptions& options)
         QStringLiteral("resume-timers"),
         QStringLiteral(
             "At start-up, set every relay in Timer mode as its programs of the past seven days left it."));
+    const QCommandLineOption restore(
+        QStringLiteral("restore-relays"),
+        QStringLiteral(
+            "At start-up, switch the relays that no engine drives (Toggle mode) as they were at "
+            "the last stop; kept in tavoxa.relays beside swcf.ini. Off by default: loads may start "
+            "by themselves after a power cut."));
+    const QCommandLineOption device(
+        QStringLiteral("device"),
+        QStringLiteral("Open the serial device PATH (for example /dev/serial/by-id/usb-...) instead of the "
+                       "COM number's; an unplugged adapter is looked for under the same PATH."),
+        QStringLiteral("PATH"));
+    const QCommandLineOption userDir(
+        QStringLiteral("user-dir"),
+        QStringLiteral(
+            "Work in the per-user folder $XDG_DATA_HOME/tavoxa, tavoxa-sim in $XDG_DATA_HOME/tavoxa-sim "
+            "(created when missing); the desktop entries start the programs so."));
     const QCommandLineOption mqtt(QStringLiteral("mqtt"),
                                   QStringLiteral("Publish relays and inputs to the MQTT broker at URL "
                                                  "(mqtt://host:1883 or mqtts://host:8883)."),
@@ -97,8 +121,8 @@ int ParseOptions(const QCoreApplication& app, AppOptions& options)
         QStringLiteral("Language of the window: de or en (default: German for a German locale or none, "
                        "else English)."),
         QStringLiteral("de|en"));
-    for (const QCommandLineOption& option :
-         {dir, log, plan, days, planImage, resume, mqtt, mqttUser, mqttPassword, mqttCa, mqttId, lang})
+    for (const QCommandLineOption& option : {dir, log, plan, days, planImage, resume, restore, device,
+                                             userDir, mqtt, mqttUser, mqttPassword, mqttCa, mqttId, lang})
         parser.addOption(option);
 
     if (!parser.parse(app.arguments())) {
@@ -134,6 +158,18 @@ int ParseOptions(const QCoreApplication& app, AppOptions& options)
     options.plan = parser.isSet(plan);
     options.planImage = parser.value(planImage);
     options.resumeTimers = parser.isSet(resume);
+    options.restoreRelays = parser.isSet(restore);
+    options.device = parser.value(device);
+    options.userDir = parser.isSet(userDir);
+    if (options.userDir && !options.dir.isEmpty()) {
+        std::fprintf(stderr, "tavoxa: --user-dir and --dir name two folders; give one\n");
+        return 1;
+    }
+    if (!options.planImage.isEmpty() &&
+        !options.planImage.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive)) {
+        std::fprintf(stderr, "tavoxa: --plan-image writes PNG pictures only; give a name ending in .png\n");
+        return 1;
+    }
     options.mqttUrl = parser.value(mqtt);
     options.mqttUser = parser.value(mqttUser);
     options.mqttPasswordFile = parser.value(mqttPassword);
@@ -180,8 +216,12 @@ int RunPlan(const AppOptions& options)
     ConfigTarget target(model, comNumber, chipAddress);
     StorageState storage;
     try {
-        if (!LoadConfigurationFile(configName, target, storage))
+        if (!LoadConfigurationFile(configName, target, storage)) {
             ApplyDefaults(model, clock);
+            std::fprintf(stderr,
+                         "tavoxa: no configuration file %s in %s: the plan shows the default settings\n",
+                         configName.c_str(), qPrintable(QDir::currentPath()));
+        }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "tavoxa: %s: %s\n", configName.c_str(),
                      qPrintable(ErrorReportText(QString::fromUtf8(e.what()))));

@@ -18,6 +18,9 @@ struct AppOptions {
     int days = 7;
     QString planImage;  // draw the coming switchings into this PNG and exit
     bool resumeTimers = false;
+    bool restoreRelays = false;  // relays no engine drives come back as they were at the stop
+    QString device;              // serial device opened instead of the COM number's
+    bool userDir = false;        // work in the per-user folder (UserDataFolder); not with `dir`
     QString mqttUrl;
     QString mqttUser;
     QString mqttPasswordFile;
@@ -32,6 +35,10 @@ bool NeedsNoWindow(int argc, char** argv);
 
 // Whether the command line asks only for --help or --version.
 bool OnlyPrints(int argc, char** argv);
+
+// The per-user folder of `program` ("tavoxa" or "tavoxa-sim"): $XDG_DATA_HOME/PROGRAM, or
+// $HOME/.local/share/PROGRAM when XDG_DATA_HOME is unset or not absolute.
+QString UserDataFolder(const QString& program);
 
 // Reads the command line into `options`. Returns -1 to go on, or the exit code when the program
 // is done: 0 after --help and --version, 1 after a mistake (said on standard error).

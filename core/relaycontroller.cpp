@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <cstdio>
 
+#include "core/relayrestore.h"
 #include "engine/hardware.h"
 #include "engine/inputlogic.h"
 #include "engine/schedule.h"
@@ -113,6 +114,10 @@ void RelayController::Startup()
         const std::vector<SwitchEvent> resumed = ResumeTimers(model_, clock_.Now());
         NoteRelays(QString::fromStdString(CauseText(SwitchCause{CauseKind::ResumedAtStartUp, 0, {}})),
                    &resumed);
+    }
+    if (restoredRelays_ && filesRead) {
+        RestoreUndrivenRelays(model_, *restoredRelays_);
+        NoteRelays(QStringLiteral("restored at start-up"));
     }
     Reported([this] {
         model_.MinuteCounter = 0;

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -90,6 +91,8 @@ public:
     // of the past seven days left it, so a power cut in the middle of a program does not leave
     // its load off until the next start.
     void SetResumeTimers(bool resume) { resumeTimers_ = resume; }
+    // At start-up, the relays no engine drives are set as `relayBits` has them (--restore-relays).
+    void SetRestoredRelays(uint8_t relayBits) { restoredRelays_ = relayBits; }
     SwitchingLog& log() { return log_; }
     // Publishes relays, contacts and status on MQTT and takes its switching commands, which are
     // handled as remote switching commands are. The bridge must outlive the controller's use of it.
@@ -231,6 +234,7 @@ private:
     uint8_t loggedRelays_ = 0;
     bool unattended_ = false;
     bool resumeTimers_ = false;
+    std::optional<uint8_t> restoredRelays_;
     QTimer* remoteRetry_ = nullptr;
     bool remoteOn_ = false;
     bool portLocked_ = false;

@@ -11,4 +11,6 @@ apt-get install -y --no-install-recommends \
     libgtest-dev googletest \
     xvfb xauth fonts-dejavu-core \
     clang clang-tidy clang-format libclang-rt-14-dev \
-    libmosquitto-dev mosquitto
+    libmosquitto-dev mosquitto \
+    libsystemd-dev systemd \
+    debhelper fakeroot help2man lintian man-db

@@ -532,6 +532,20 @@ void TForm1::ShowRemoteLamp(bool connected)
     SetLampColour(Label58_, connected ? kLampGreen : kLampRed);
 }
 
+void TForm1::ShowDevice(const QString& path)
+{
+    auto* edit = new QLineEdit(path, ComboBox19_->parentWidget());
+    edit->setObjectName(QStringLiteral("DeviceEdit"));
+    edit->setGeometry(ComboBox19_->geometry());
+    edit->setReadOnly(true);
+    edit->setCursorPosition(0);
+    edit->setToolTip(path);
+    edit->show();
+    ComboBox19_->hide();
+    if (auto* box = qobject_cast<QGroupBox*>(ComboBox19_->parentWidget()))
+        box->setTitle(QStringLiteral("Device"));
+}
+
 void TForm1::ShowAdapterSettings()
 {
     ComboBox19_->SetPosition(core_.adapter().ComNumber - 1);

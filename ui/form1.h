@@ -60,6 +60,10 @@ public:
     // Copies the whole model into the controls and shows the fields of each relay's mode.
     void RefreshView();
 
+    // The port is the device `path` (--device), not a COM number: the COM selector gives way to
+    // the path, shown read-only ("DeviceEdit").
+    void ShowDevice(const QString& path);
+
 protected:
     // The close box: the controller releases the port and saves; a failing save keeps the
     // window open.

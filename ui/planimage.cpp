@@ -12,6 +12,9 @@ namespace {
 
 constexpr int kLabelWidth = 150;
 constexpr int kDayWidth = 168;
+// A plan of a day or two is drawn wider, so the title and the legend fit and the hours can be told
+// apart: the days share at least this width.
+constexpr int kMinLanesWidth = 660;
 constexpr int kTitleHeight = 30;
 constexpr int kHeaderHeight = 40;
 constexpr int kLaneHeight = 40;
@@ -60,11 +63,14 @@ QImage DrawPlanImage(const Plan& plan, const QStringList& names)
 {
     const double firstDay = DatePart(plan.from);
     const int days = std::max(1, static_cast<int>(std::ceil(plan.to - firstDay - 1e-9)));
-    const int width = kMargin + kLabelWidth + days * kDayWidth + kMargin;
+    const double dayWidth = std::max<double>(kDayWidth, static_cast<double>(kMinLanesWidth) / days);
+    // Grid hours: every 6 h on a week's narrow days, every 3 or 2 h on wider ones.
+    const int gridHours = dayWidth >= 480 ? 2 : dayWidth >= 300 ? 3 : 6;
+    const int width = kMargin + kLabelWidth + static_cast<int>(std::ceil(days * dayWidth)) + kMargin;
     const int lanesTop = kMargin + kTitleHeight + kHeaderHeight;
     const int height = lanesTop + kRelayCount * kLaneHeight + kLegendHeight + kMargin;
     const double left = kMargin + kLabelWidth;
-    const auto xOf = [&](double at) { return left + (at - firstDay) * kDayWidth; };
+    const auto xOf = [&](double at) { return left + (at - firstDay) * dayWidth; };
 
     QImage image(width, height, QImage::Format_RGB32);
     image.fill(Qt::white);
@@ -94,11 +100,11 @@ QImage DrawPlanImage(const Plan& plan, const QStringList& names)
     }
     p.fillRect(QRectF(left, headerTop, xOf(plan.from) - left, lanesBottom - headerTop), kPastColour);
     for (int d = 0; d < days; ++d) {
-        const double x = left + d * kDayWidth;
+        const double x = left + d * dayWidth;
         p.setPen(Qt::black);
-        p.drawText(QRectF(x, headerTop, kDayWidth, 20), Qt::AlignCenter, DateLabel(firstDay + d));
-        for (int h = 6; h < 24; h += 6) {
-            const double hx = x + h * kDayWidth / 24.0;
+        p.drawText(QRectF(x, headerTop, dayWidth, 20), Qt::AlignCenter, DateLabel(firstDay + d));
+        for (int h = gridHours; h < 24; h += gridHours) {
+            const double hx = x + h * dayWidth / 24.0;
             p.setPen(kGridColour);
             p.drawLine(QPointF(hx, headerTop + 34), QPointF(hx, lanesBottom));
             p.setPen(Qt::darkGray);
@@ -108,7 +114,7 @@ QImage DrawPlanImage(const Plan& plan, const QStringList& names)
         p.setPen(kDayLineColour);
         p.drawLine(QPointF(x, headerTop), QPointF(x, lanesBottom));
     }
-    p.drawLine(QPointF(left + days * kDayWidth, headerTop), QPointF(left + days * kDayWidth, lanesBottom));
+    p.drawLine(QPointF(left + days * dayWidth, headerTop), QPointF(left + days * dayWidth, lanesBottom));
     p.drawLine(QPointF(kMargin, lanesTop), QPointF(width - kMargin, lanesTop));
 
     for (int r = 0; r < kRelayCount; ++r) {

@@ -394,5 +394,48 @@ TEST(RscomFakeModem, UnpluggedAdapterIsReopenedAndDrivenWithTheCurrentByte)
     unsetenv(TAVOXA_FAKEMODEM_DEVICE_ENV);
 }
 
+// --device: every open goes by the stable name. The adapter is pulled out and comes back under
+// another ttyUSB number, to which the stable name now points; the reopen finds it there.
+TEST(RscomFakeModem, FixedDeviceFollowsItsNameAcrossAnUnplug)
+{
+    FakeModemApi modem;
+    REQUIRE_FAKEMODEM(modem);
+    Pty pty;
+    ASSERT_TRUE(pty.Ok());
+    TempDir tmp;
+    setenv(TAVOXA_FAKEMODEM_DEVICE_ENV, pty.Slave().c_str(), 1);
+    const std::string first = tmp.Link("ttyUSB0", pty.Slave());
+    const std::string stable = tmp.Link("usb-FTDI_FT232R_A1B2C3-if00-port0", first);
+    RSCOM rs(FixedDevice(stable), tmp.File("console-active", "tty0\n"));
+    SteadyBusDelay delay;
+    BusThread bus(rs, delay);
+    std::vector<BusStatus> status;
+    QObject context;
+    QObject::connect(&bus.Worker(), &BusWorker::StatusChanged, &context,
+                     [&](const BusStatus& s) { status.push_back(s); });
+    auto now = [&] { return status.empty() ? BusStatus{} : status.back(); };
+
+    bus.SetRelayByte(0x03);
+    bus.Open(7, 0x20);  // the COM number plays no part
+    ASSERT_TRUE(WaitUntil([&] { return now().Acknowledged; }));
+    EXPECT_EQ(rs.OpenDevice(), stable);
+    EXPECT_EQ(modem.pins(), 0xC3);
+
+    modem.setFailure(EIO);
+    ASSERT_EQ(unlink(stable.c_str()), 0);
+    ASSERT_EQ(unlink(first.c_str()), 0);
+    ASSERT_TRUE(WaitUntil([&] { return now().DeviceLost; }));
+    bus.SetRelayByte(0x30);
+
+    modem.setFailure(0);
+    const std::string second = tmp.Link("ttyUSB1", pty.Slave());
+    ASSERT_EQ(symlink(second.c_str(), stable.c_str()), 0);
+    ASSERT_TRUE(WaitUntil([&] { return now().Acknowledged; }, 3000));
+    EXPECT_EQ(rs.OpenDevice(), stable);
+    EXPECT_EQ(modem.pins(), 0xF0);
+    bus.Finish();
+    unsetenv(TAVOXA_FAKEMODEM_DEVICE_ENV);
+}
+
 }  // namespace
 }  // namespace tavoxa

@@ -162,6 +162,7 @@ TEST(Headless, CommandsThatOnlyReadLeaveTheFolderAsItWas)
          {R"(\nRelay 2 \(Pumpe\), Timer[^\n]*\n(  \w{3} [-\d]{10}  [^\n]*\n){2}\n)", "06:30:00 on"},
          nullptr},
         {{"--plan-image", "x.png"}, 0, {"^$"}, "x.png"},
+        {{"--plan-image", "x.jpg"}, 1, {"^$"}, nullptr},  // only PNG pictures
         {{"--version"}, 0, {R"(^tavoxa \S+\n$)"}, nullptr},
         {{"--no-such-option"}, 1, {"^$"}, nullptr},
         {{"--plan", "--days", "0"}, 1, {"^$"}, nullptr},

@@ -34,6 +34,14 @@ public:
         process_.setWorkingDirectory(folder);
     }
 
+    // An environment variable for the next Start.
+    void SetEnv(const QString& name, const QString& value)
+    {
+        QProcessEnvironment env = process_.processEnvironment();
+        env.insert(name, value);
+        process_.setProcessEnvironment(env);
+    }
+
     bool Start(const QStringList& args = {})
     {
         process_.start(TAVOXA_SIM_PROGRAM, args);

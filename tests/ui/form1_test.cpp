@@ -155,6 +155,18 @@ TEST_F(Form1Window, OnlyTheUsersChoiceOfAComPortReachesTheController)
     EXPECT_EQ(adapter().ComNumber, 0) << "typed text is no port";
 }
 
+// --device: the path stands where the COM selector was, and cannot be edited there.
+TEST_F(Form1Window, AGivenDeviceIsShownReadOnlyInsteadOfTheComSelector)
+{
+    form->ShowDevice("/dev/serial/by-id/usb-FTDI-if00-port0");
+    auto* edit = Find<QLineEdit>("DeviceEdit");
+    ASSERT_NE(edit, nullptr);
+    EXPECT_EQ(edit->text(), "/dev/serial/by-id/usb-FTDI-if00-port0");
+    EXPECT_TRUE(edit->isReadOnly());
+    EXPECT_TRUE(Shown("DeviceEdit"));
+    EXPECT_FALSE(Shown("ComboBox19"));
+}
+
 TEST_F(Form1Window, StatusLinesShowTheControllersFacts)
 {
     const struct {
