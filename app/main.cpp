@@ -24,7 +24,8 @@
 #include "core/relaycontroller.h"
 #include "engine/clock.h"
 #include "engine/random.h"
-#include "remote/mqttbridge.h"
+#include "mqtt/mqttbridge.h"
+#include "mqtt/mqttglue.h"
 #include "storage/instancelock.h"
 #include "ui/errorreport.h"
 #include "ui/form1.h"
@@ -203,19 +204,22 @@ int main(int argc, char** argv)
 
     tavoxa::MqttBridge mqtt;
     if (!options.mqttUrl.isEmpty()) {
+        tavoxa::AttachMqtt(core, mqtt);
         tavoxa::MqttOptions mqttOptions;
         QString why;
         if (!tavoxa::MakeMqttOptions(options, mqttOptions, &why) || !mqtt.Start(mqttOptions, &why)) {
             std::fprintf(stderr, "tavoxa: MQTT: %s\n", qPrintable(why));
             return 1;
         }
-        core.AttachMqtt(&mqtt);
     }
 
     if (headless) {
         StopOnSignal(core, nullptr, stderrReport);
         core.Startup();
-        return app.exec();
+        const int code = app.exec();
+        // After the close: "offline" on the broker, as the last word.
+        mqtt.Stop();
+        return code;
     }
 
     tavoxa::TForm1 form1(core);
@@ -232,5 +236,7 @@ int main(int argc, char** argv)
     board.setAttribute(Qt::WA_QuitOnClose, false);
     board.show();
 #endif
-    return app.exec();
+    const int code = app.exec();
+    mqtt.Stop();
+    return code;
 }
