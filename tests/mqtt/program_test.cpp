@@ -45,6 +45,7 @@ TEST(MqttProgram, PublishesSwitchesIgnoresRetainedSetsAndGoesOfflineAtStop)
     EXPECT_EQ(probe.Last(topic("relay/2/state")), "OFF");
     EXPECT_EQ(probe.Count(topic("relay/2/state")), 1);
     EXPECT_TRUE(program.Err().contains("ignored retained \"ON\""));
+    EXPECT_TRUE(program.Err().contains("used as \"apptest\""));
     EXPECT_TRUE(program.Err().contains("MQTT: warning"));
     EXPECT_TRUE(program.Err().contains("relay 1 on: mqtt"));
 }
