@@ -104,7 +104,7 @@ TEST_F(MqttTest, ConnectRunsOffTheEventLoopsThreadAndAHangingOneIsGivenUp)
     std::promise<void> release;
     std::shared_future<void> released = release.get_future().share();
     std::atomic<int> attempts{0};
-    std::thread::id connecting;
+    std::atomic<std::thread::id> connecting;
     bridge.SetBeforeConnect([&, released] {
         if (++attempts == 1) {
             connecting = std::this_thread::get_id();
@@ -117,7 +117,7 @@ TEST_F(MqttTest, ConnectRunsOffTheEventLoopsThreadAndAHangingOneIsGivenUp)
     QString error;
     ASSERT_TRUE(bridge.Start(options, &error)) << qPrintable(error);
     EXPECT_TRUE(Logged("no answer from the broker"));
-    EXPECT_NE(connecting, std::this_thread::get_id());
+    EXPECT_NE(connecting.load(), std::this_thread::get_id());
     bridge.SetConnectTimeout(10000);  // from the next attempt on
     EXPECT_TRUE(WaitUntil([&] { return bridge.IsConnected(); }));
     EXPECT_EQ(attempts.load(), 2);
