@@ -66,7 +66,7 @@ QString RefusalText(int connack)
 // abandoned attempt (the bridge stopped or gone) still ends cleanly: the last holder destroys
 // the client and closes the wake-up descriptor.
 struct MqttBridge::ConnectJob {
-    mosquitto* mosq = nullptr;
+    std::atomic<mosquitto*> mosq{nullptr};  // taken by the bridge once done, else destroyed here
     QByteArray host;
     uint16_t port = 0;
     std::function<void()> before;
@@ -77,8 +77,8 @@ struct MqttBridge::ConnectJob {
 
     ~ConnectJob()
     {
-        if (mosq)
-            mosquitto_destroy(mosq);
+        if (mosquitto* client = mosq.exchange(nullptr))
+            mosquitto_destroy(client);
         if (wakeFd >= 0)
             ::close(wakeFd);
     }
@@ -89,7 +89,7 @@ struct MqttBridge::ConnectJob {
             before();
         // Blocking on this thread: each address of the name is tried in turn; the socket is
         // non-blocking once connected and a TLS handshake goes on in the owner's event loop.
-        rc = mosquitto_connect(mosq, host.constData(), port, kKeepAliveSeconds);
+        rc = mosquitto_connect(mosq.load(), host.constData(), port, kKeepAliveSeconds);
         error = errno;
         done.store(true);
         eventfd_write(wakeFd, 1);
@@ -287,7 +287,7 @@ void MqttBridge::ConnectDone()
         return;
     const std::shared_ptr<ConnectJob> job = std::exchange(job_, nullptr);
     AbandonConnect();
-    mosq_ = std::exchange(job->mosq, nullptr);
+    mosq_ = job->mosq.exchange(nullptr);
     if (job->rc != MOSQ_ERR_SUCCESS || mosquitto_socket(mosq_) < 0) {
         Lost(job->rc == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(strerror(job->error))
              : job->rc == MOSQ_ERR_EAI ? QString("cannot find the host")

@@ -126,8 +126,13 @@ stage_tsan() {
     echo "-- core_tests"
     QT_QPA_PLATFORM=offscreen "$BUILD_TSAN/tests/core/core_tests" --gtest_brief=1 || status=1
     # The MQTT bridge: each connect on a thread of its own, the client handed back to the loop.
+    # Only the tests without the observing client: that one runs libmosquitto's own thread, whose
+    # locking the runtime cannot see in the uninstrumented library. The broker is a child process
+    # started after threads exist, hence die_after_fork=0.
     echo "-- mqtt_tests"
-    QT_QPA_PLATFORM=offscreen "$BUILD_TSAN/tests/mqtt/mqtt_tests" --gtest_filter='MqttTest.*' --gtest_brief=1 || status=1
+    TSAN_OPTIONS="$TSAN_OPTIONS die_after_fork=0" QT_QPA_PLATFORM=offscreen "$BUILD_TSAN/tests/mqtt/mqtt_tests" \
+        --gtest_filter='MqttTest.ConnectRuns*:MqttTest.Tls*:MqttTest.NotAuthorised*:MqttTest.BadOptions*' \
+        --gtest_brief=1 || status=1
     unset TSAN_OPTIONS
     return $status
 }

@@ -7,7 +7,9 @@
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <future>
+#include <chrono>
+#include <memory>
+#include <thread>
 
 #include "mqtt/mqttbridge.h"
 #include "testkit.h"
@@ -101,14 +103,17 @@ TEST_F(MqttTest, NotAuthorisedIsReportedAsSuch)
 // given up at the time-out and the next attempt connects while it still hangs.
 TEST_F(MqttTest, ConnectRunsOffTheEventLoopsThreadAndAHangingOneIsGivenUp)
 {
-    std::promise<void> release;
-    std::shared_future<void> released = release.get_future().share();
-    std::atomic<int> attempts{0};
-    std::atomic<std::thread::id> connecting;
-    bridge.SetBeforeConnect([&, released] {
-        if (++attempts == 1) {
-            connecting = std::this_thread::get_id();
-            released.wait();
+    // Shared with the held thread, which outlives the test: never freed.
+    static struct Held {
+        std::atomic<bool> released{false};
+        std::atomic<int> attempts{0};
+        std::atomic<std::thread::id> connecting;
+    }* const held = new Held;
+    bridge.SetBeforeConnect([] {
+        if (++held->attempts == 1) {
+            held->connecting = std::this_thread::get_id();
+            while (!held->released)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
     });
     bridge.SetReconnectDelays(200, 200);
@@ -117,11 +122,11 @@ TEST_F(MqttTest, ConnectRunsOffTheEventLoopsThreadAndAHangingOneIsGivenUp)
     QString error;
     ASSERT_TRUE(bridge.Start(options, &error)) << qPrintable(error);
     EXPECT_TRUE(Logged("no answer from the broker"));
-    EXPECT_NE(connecting.load(), std::this_thread::get_id());
+    EXPECT_NE(held->connecting.load(), std::this_thread::get_id());
     bridge.SetConnectTimeout(10000);  // from the next attempt on
     EXPECT_TRUE(WaitUntil([&] { return bridge.IsConnected(); }));
-    EXPECT_EQ(attempts.load(), 2);
-    release.set_value();  // the abandoned thread destroys its own client
+    EXPECT_EQ(held->attempts.load(), 2);
+    held->released = true;  // the abandoned thread destroys its own client
 }
 
 // TLS by name: the broker's certificate is checked against the URL's name and the authority.
