@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <system_error>
 #include <thread>
 
 namespace tavoxa {
@@ -274,11 +275,17 @@ void MqttBridge::Attempt()
     connect(jobNotifier_, &QSocketNotifier::activated, this, &MqttBridge::ConnectDone);
     connectTimer_.start(connectTimeoutMs_);
     ++connectThreads;
-    std::thread([job = std::move(job)]() mutable {
-        job->Run();
-        job.reset();
+    try {
+        std::thread([job = std::move(job)]() mutable {
+            job->Run();
+            job.reset();
+            --connectThreads;
+        }).detach();
+    } catch (const std::system_error& e) {
+        // No thread to be had now (a process or memory limit): like a failed connect, tried again.
         --connectThreads;
-    }).detach();
+        Lost(QString("cannot start the connecting thread: %1").arg(e.what()));
+    }
 }
 
 void MqttBridge::ConnectDone()
