@@ -28,7 +28,8 @@
 #include "core/relaycontroller.h"
 #include "engine/clock.h"
 #include "engine/random.h"
-#include "remote/mqttbridge.h"
+#include "mqtt/mqttbridge.h"
+#include "mqtt/mqttglue.h"
 #include "storage/instancelock.h"
 #include "storage/relaystatefile.h"
 #include "ui/errorreport.h"
@@ -260,13 +261,13 @@ int main(int argc, char** argv)
 
     tavoxa::MqttBridge mqtt;
     if (!options.mqttUrl.isEmpty()) {
+        tavoxa::AttachMqtt(core, mqtt);
         tavoxa::MqttOptions mqttOptions;
         QString why;
         if (!tavoxa::MakeMqttOptions(options, mqttOptions, &why) || !mqtt.Start(mqttOptions, &why)) {
             std::fprintf(stderr, "tavoxa: MQTT: %s\n", qPrintable(why));
             return 1;
         }
-        core.AttachMqtt(&mqtt);
     }
 
     // systemd hears of the start once the port, the files and the servers are up, of each second
@@ -279,7 +280,10 @@ int main(int argc, char** argv)
         StopOnSignal(core, nullptr, stderrReport, service);
         core.Startup();
         service.Ready();
-        return app.exec();
+        const int code = app.exec();
+        // After the close: "offline" on the broker, as the last word.
+        mqtt.Stop();
+        return code;
     }
 
     // The window speaks the chosen language; a program without one keeps its texts as they are.
@@ -304,5 +308,7 @@ int main(int argc, char** argv)
     board.setAttribute(Qt::WA_QuitOnClose, false);
     board.show();
 #endif
-    return app.exec();
+    const int code = app.exec();
+    mqtt.Stop();
+    return code;
 }

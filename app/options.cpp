@@ -16,7 +16,7 @@
 #include "engine/hardware.h"
 #include "engine/schedule.h"
 #include "engine/secondtick.h"
-#include "remote/mqttbridge.h"
+#include "mqtt/mqttbridge.h"
 #include "storage/configfile.h"
 #include "storage/settingsfile.h"
 #include "ui/planimage.h"
@@ -114,15 +114,20 @@ int ParseOptions(const QCoreApplication& app, AppOptions& options)
                                     QStringLiteral("FILE"));
     const QCommandLineOption mqttId(
         QStringLiteral("mqtt-id"),
-        QStringLiteral("Id of this board in the topics tavoxa/ID/... (default: host name and folder name)."),
+        QStringLiteral("Id of this board in the topics tavoxa/ID/... (default: the host name)."),
         QStringLiteral("ID"));
     const QCommandLineOption lang(
         QStringLiteral("lang"),
         QStringLiteral("Language of the window: de or en (default: German for a German locale or none, "
                        "else English)."),
         QStringLiteral("de|en"));
-    for (const QCommandLineOption& option : {dir, log, plan, days, planImage, resume, restore, device,
-                                             userDir, mqtt, mqttUser, mqttPassword, mqttCa, mqttId, lang})
+    const QCommandLineOption mqttInputClass(
+        QStringLiteral("mqtt-input-class"),
+        QStringLiteral("Home Assistant device class of K1 and K2, e.g. door (default: none)."),
+        QStringLiteral("CLASS"));
+    for (const QCommandLineOption& option :
+         {dir, log, plan, days, planImage, resume, restore, device, userDir, mqtt, mqttUser, mqttPassword,
+          mqttCa, mqttId, mqttInputClass, lang})
         parser.addOption(option);
 
     if (!parser.parse(app.arguments())) {
@@ -175,6 +180,7 @@ int ParseOptions(const QCoreApplication& app, AppOptions& options)
     options.mqttPasswordFile = parser.value(mqttPassword);
     options.mqttCa = parser.value(mqttCa);
     options.mqttId = parser.value(mqttId);
+    options.mqttInputClass = parser.value(mqttInputClass);
     return -1;
 }
 
@@ -183,12 +189,8 @@ bool MakeMqttOptions(const AppOptions& options, MqttOptions& mqtt, QString* erro
     mqtt.url = options.mqttUrl;
     mqtt.user = options.mqttUser;
     mqtt.caFile = options.mqttCa;
-    mqtt.id = options.mqttId.isEmpty() ? DefaultMqttId(QHostInfo::localHostName(), QDir::current().dirName())
-                                       : options.mqttId;
-    if (!IsValidMqttId(mqtt.id)) {
-        *error = QStringLiteral("the id \"%1\" may hold only a-z, 0-9, _ and -").arg(mqtt.id);
-        return false;
-    }
+    mqtt.id = options.mqttId.isEmpty() ? DefaultMqttId(QHostInfo::localHostName()) : options.mqttId;
+    mqtt.inputClass = options.mqttInputClass;
     if (!options.mqttPasswordFile.isEmpty()) {
         QFile file(options.mqttPasswordFile);
         if (!file.open(QIODevice::ReadOnly)) {

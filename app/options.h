@@ -27,6 +27,7 @@ struct AppOptions {
     QString mqttCa;
     QString mqttId;
     QString lang;  // "de" or "en" from --lang; empty: the language of the environment
+    QString mqttInputClass;
 };
 
 // Whether the command line asks for something that needs no window and no display (--help,
@@ -45,7 +46,7 @@ QString UserDataFolder(const QString& program);
 int ParseOptions(const QCoreApplication& app, AppOptions& options);
 
 // The MQTT settings of the command line: the password from the first line of its file, the id
-// from the host and folder names unless given. False with the reason when they cannot be used.
+// from the host name unless given. False with the reason when the password cannot be read.
 bool MakeMqttOptions(const AppOptions& options, MqttOptions& mqtt, QString* error);
 
 // --plan and --plan-image: reads swcf.ini and the configuration file as the start-up does and

@@ -41,8 +41,9 @@
 #include "core/relaycontroller.h"
 #include "engine/clock.h"
 #include "engine/random.h"
-#include "remote/mqttbridge.h"
-#include "tests/remote/mqttbroker.h"
+#include "mqtt/mqttbridge.h"
+#include "mqtt/mqttglue.h"
+#include "tests/mqtt/mqttbroker.h"
 
 namespace {
 
@@ -107,12 +108,12 @@ void SetToWire(const MosquittoBroker& broker, int samples, tavoxa::BusDelay& del
         core.SetUnattended(true);
         core.log().SetSink([](const QByteArray&) {});
         tavoxa::MqttBridge bridge;
+        tavoxa::AttachMqtt(core, bridge);
         QString error;
-        if (!bridge.Start({broker.Url(), {}, {}, {}, "bench"}, &error)) {
+        if (!bridge.Start({broker.Url(), {}, {}, {}, "bench", {}}, &error)) {
             std::printf("  the bridge did not start: %s\n", qPrintable(error));
             return;
         }
-        core.AttachMqtt(&bridge);
         // The controller takes the command in the same emission as this.
         Clock::time_point taken{};
         QObject::connect(&bridge, &tavoxa::MqttBridge::SetRequested, [&taken] { taken = Clock::now(); });
@@ -163,6 +164,7 @@ void SetToWire(const MosquittoBroker& broker, int samples, tavoxa::BusDelay& del
         std::printf("  target: p99 under 50 ms -> %s; %d of %d sets never reached the pins within 1 s\n",
                     tavoxa::bench::Percentile(latency, 0.99) < 50.0 ? "met" : "NOT met", missed, samples);
         core.Close();
+        bridge.Stop();
     }
     QDir::setCurrent(home);
 }

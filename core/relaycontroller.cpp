@@ -10,7 +10,6 @@
 #include "engine/inputlogic.h"
 #include "engine/schedule.h"
 #include "engine/secondtick.h"
-#include "remote/mqttbridge.h"
 #include "remote/remoteserver.h"
 #include "storage/settingsfile.h"
 
@@ -140,8 +139,6 @@ bool RelayController::Close()
         return false;
     // The transaction under way completes; the relays stay as they were last written.
     bus_->Finish();
-    if (mqtt_)
-        mqtt_->Stop();
     secondTimer_->stop();
     remoteRetry_->stop();
     return true;
@@ -388,42 +385,25 @@ void RelayController::RetryRemote()
     server_->RemoteSwitched(false);
 }
 
-void RelayController::AttachMqtt(MqttBridge* bridge)
+void RelayController::Switch(const std::vector<RelayCommand>& commands, const SwitchCause& cause)
 {
-    mqtt_ = bridge;
-    const auto names = [this] {
-        std::array<QString, 6> relays;
-        for (int r = 0; r < kRelayCount; ++r)
-            relays[static_cast<size_t>(r)] = Name(r);
-        mqtt_->SetNames(relays, {Name(6), Name(7)}, QCoreApplication::applicationVersion());
-    };
-    names();
-    connect(this, &RelayController::SettingsFileRead, bridge, names);
-    connect(this, &RelayController::RelaysWritten, bridge, &MqttBridge::PublishRelays);
-    connect(this, &RelayController::InputsRead, bridge, &MqttBridge::PublishInputs);
-    connect(this, &RelayController::BusFactsChanged, bridge,
-            [bridge](const BusFacts& facts) { bridge->PublishStatus(facts.Connected, facts.ComNumber); });
-    connect(bridge, &MqttBridge::SetRequested, this, &RelayController::MqttSet);
-    connect(bridge, &MqttBridge::LogLine, this, [this](const QString& line) { log_.Write(line); });
-}
-
-void RelayController::MqttSet(int relay, MqttCommand command)
-{
-    if (relay < 0 || relay >= kRelayCount)
-        return;
-    switch (command) {
-        case MqttCommand::On:
-            SetRelay(model_, relay);
-            break;
-        case MqttCommand::Off:
-            ClearRelay(model_, relay);
-            break;
-        case MqttCommand::Toggle:
-            ToggleRelay(model_, relay);
-            break;
+    for (const RelayCommand& command : commands) {
+        if (command.relay < 0 || command.relay >= kRelayCount)
+            continue;
+        switch (command.action) {
+            case RelayAction::On:
+                SetRelay(model_, command.relay);
+                break;
+            case RelayAction::Off:
+                ClearRelay(model_, command.relay);
+                break;
+            case RelayAction::Toggle:
+                ToggleRelay(model_, command.relay);
+                break;
+        }
     }
     HandOver();
-    NoteRelays(QString::fromStdString(CauseText(SwitchCause{CauseKind::Mqtt, 0, {}})));
+    NoteRelays(QString::fromStdString(CauseText(cause)));
 }
 
 void RelayController::NoteListening()

@@ -22,6 +22,7 @@
 #include "adapter/adapterstate.h"
 #include "adapter/busworker.h"
 #include "adapter/i2c.h"
+#include "core/doors.h"
 #include "core/errorreport.h"
 #include "core/switchinglog.h"
 #include "engine/clock.h"
@@ -35,9 +36,7 @@ class QTimer;
 
 namespace tavoxa {
 
-class MqttBridge;
 class RemoteServer;
-enum class MqttCommand;
 
 // How far past the full second the second tick is armed: enough to be on the right side of the
 // second even when the timer or the clock jitters by a few milliseconds.
@@ -94,11 +93,10 @@ public:
     // At start-up, the relays no engine drives are set as `relayBits` has them (--restore-relays).
     void SetRestoredRelays(uint8_t relayBits) { restoredRelays_ = relayBits; }
     SwitchingLog& log() { return log_; }
-    // Publishes relays, contacts and status on MQTT and takes its switching commands, which are
-    // handled as remote switching commands are. The bridge must outlive the controller's use of it.
-    void AttachMqtt(MqttBridge* bridge);
-    // An MQTT command for relay 0..5; the relay's engine may switch it back.
-    void MqttSet(int relay, MqttCommand command);
+    // The switching door for front ends: each command applied in order, then the input-logic
+    // rule, one hand-over to the bus, one log line per changed relay with `cause`. A relay's
+    // engine may switch it back at its next tick.
+    void Switch(const std::vector<RelayCommand>& commands, const SwitchCause& cause);
 
     // Reads swcf.ini (which may switch the remote on) and the configuration file or the
     // defaults, then opens the port. An error from the files is reported and skips the rest:
@@ -230,7 +228,6 @@ private:
     std::string configFileName_;
     std::array<std::string, 8> names_{};
     SwitchingLog log_;
-    MqttBridge* mqtt_ = nullptr;
     uint8_t loggedRelays_ = 0;
     bool unattended_ = false;
     bool resumeTimers_ = false;

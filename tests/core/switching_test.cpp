@@ -4,7 +4,6 @@
 #include <QSignalSpy>
 #include <atomic>
 
-#include "remote/mqttbridge.h"
 #include "tests/core/controllerfixture.h"
 
 namespace tavoxa::testing {
@@ -59,7 +58,10 @@ TEST_F(Switching, AnInputLogicRelayNeverReachesTheWireInAStateItsContactsDoNotCa
              client->write("61");
              ASSERT_TRUE(Settled([this] { return (model().RelayBits & 0x3C) == 0x3C; }));
          }},
-        {"mqtt", ModeK1AndK2, true, false, false, [&] { core->MqttSet(0, MqttCommand::On); }},
+        {"mqtt", ModeK1AndK2, true, false, false,
+         [&] {
+             core->Switch({{0, RelayAction::On}}, {CauseKind::Mqtt, 0, {}});
+         }},
     };
     for (const auto& c : cases) {
         core->Reset();
@@ -124,7 +126,10 @@ TEST_F(Switching, EachChangeIsLoggedWithItsCause)
          },
          {"relay 1 (Licht) on: input logic (K1 closed, K2 open)"}},
         {[&] { client->write("3"); }, {"relay 2 on: remote (127.0.0.1)"}},
-        {[&] { core->MqttSet(1, MqttCommand::Off); }, {"relay 2 off: mqtt"}},
+        {[&] {
+             core->Switch({{1, RelayAction::Off}}, {CauseKind::Mqtt, 0, {}});
+         },
+         {"relay 2 off: mqtt"}},
         {[&] {
              model().RelayMode(3) = ModeTimer;
              model().DayCode(3, 1) = DayEveryDay;

@@ -1,18 +1,18 @@
-#include "remote/mqttbridge.h"
+#include "mqtt/mqttbridge.h"
 
 #include <mosquitto.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <QFileInfo>
-#include <QHostAddress>
-#include <QHostInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QSocketNotifier>
-#include <QUrl>
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <system_error>
+#include <thread>
 
 namespace tavoxa {
 namespace {
@@ -21,100 +21,81 @@ constexpr int kQos = 1;
 constexpr int kKeepAliveSeconds = 30;
 // loop_misc sends the keep-alive pings and notices a broker that stopped answering them.
 constexpr int kMiscIntervalMs = 1000;
-// Longest piece of a foreign payload quoted in the log.
-constexpr int kQuotedPayloadChars = 40;
+
+// Connect threads still running; one may outlive its bridge (its attempt abandoned) and even the
+// program's main: libmosquitto is then left as it is at the end rather than cleaned up under it.
+std::atomic<int> connectThreads{0};
 
 // libmosquitto wants one init per process before the first client and one cleanup at its end.
 void EnsureLibrary()
 {
     static const struct Library {
         Library() { mosquitto_lib_init(); }
-        ~Library() { mosquitto_lib_cleanup(); }
+        ~Library()
+        {
+            if (connectThreads.load() == 0)
+                mosquitto_lib_cleanup();
+        }
         Library(const Library&) = delete;
         Library& operator=(const Library&) = delete;
     } library;
 }
 
-bool IdChar(QChar c)
+int64_t SteadyMs()
 {
-    return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
-QString Reduced(const QString& text)
+QString RefusalText(int connack)
 {
-    QString out;
-    for (const QChar c : text.toLower()) {
-        if (IdChar(c))
-            out += c;
-        else if (!out.isEmpty() && !out.endsWith('_'))
-            out += '_';
+    // 4 and 5 are the broker saying who may connect: said plainly, since retrying will not help.
+    switch (connack) {
+        case 4:
+            return "refused by the broker: bad user name or password";
+        case 5:
+            return "refused by the broker: not authorised";
+        default:
+            return QString("refused by the broker: %1").arg(mosquitto_connack_string(connack));
     }
-    while (out.endsWith('_'))
-        out.chop(1);
-    return out;
-}
-
-QString Quoted(const QByteArray& payload)
-{
-    QString text = QString::fromUtf8(payload.left(kQuotedPayloadChars));
-    for (QChar& c : text) {
-        if (!c.isPrint())
-            c = '?';
-    }
-    return "\"" + text + (payload.size() > kQuotedPayloadChars ? "...\"" : "\"");
-}
-
-QByteArray OnOff(bool on)
-{
-    return on ? "ON" : "OFF";
 }
 
 }  // namespace
 
-bool ParseMqttUrl(const QString& url, QString* host, uint16_t* port, bool* tls, QString* error)
-{
-    const QUrl parsed(url, QUrl::StrictMode);
-    const QString scheme = parsed.scheme().toLower();
-    QString why;
-    if (!parsed.isValid() || (scheme != "mqtt" && scheme != "mqtts"))
-        why = "expected mqtt://HOST[:PORT] or mqtts://HOST[:PORT]";
-    else if (parsed.host().isEmpty())
-        why = "no host";
-    else if (!parsed.userInfo().isEmpty())
-        why = "give the user name and password with their own options, not in the URL";
-    else if ((!parsed.path().isEmpty() && parsed.path() != "/") || parsed.hasQuery() || parsed.hasFragment())
-        why = "a broker URL has no path or query";
-    else if (parsed.port() == 0)
-        why = "port 0";
-    if (!why.isEmpty()) {
-        if (error)
-            *error = QString("MQTT URL \"%1\": %2").arg(url, why);
-        return false;
-    }
-    const bool secure = scheme == "mqtts";
-    if (host)
-        *host = parsed.host();
-    if (port)
-        *port = static_cast<uint16_t>(parsed.port(secure ? 8883 : 1883));
-    if (tls)
-        *tls = secure;
-    return true;
-}
+// One connect, run on a thread of its own. The thread holds the job until it is done, so an
+// abandoned attempt (the bridge stopped or gone) still ends cleanly: the last holder destroys
+// the client and closes the wake-up descriptor.
+struct MqttBridge::ConnectJob {
+    std::atomic<mosquitto*> mosq{nullptr};  // taken by the bridge once done, else destroyed here
+    QByteArray host;
+    uint16_t port = 0;
+    std::function<void()> before;
+    int rc = MOSQ_ERR_UNKNOWN;
+    int error = 0;                  // errno of the connect, for MOSQ_ERR_ERRNO
+    std::atomic<bool> done{false};  // rc and error are written before it
+    int wakeFd = -1;                // an eventfd the thread writes once done
 
-QString DefaultMqttId(const QString& hostName, const QString& folderName)
-{
-    QStringList parts;
-    for (const QString& part : {Reduced(hostName), Reduced(folderName)}) {
-        if (!part.isEmpty())
-            parts << part;
+    ~ConnectJob()
+    {
+        if (mosquitto* client = mosq.exchange(nullptr))
+            mosquitto_destroy(client);
+        if (wakeFd >= 0)
+            ::close(wakeFd);
     }
-    return parts.isEmpty() ? QString("tavoxa") : parts.join('_');
-}
 
-bool IsValidMqttId(const QString& id)
-{
-    return !id.isEmpty() && std::all_of(id.begin(), id.end(), IdChar);
-}
+    void Run()
+    {
+        if (before)
+            before();
+        // Blocking on this thread: each address of the name is tried in turn; the socket is
+        // non-blocking once connected and a TLS handshake goes on in the owner's event loop.
+        rc = mosquitto_connect(mosq.load(), host.constData(), port, kKeepAliveSeconds);
+        error = errno;
+        done.store(true);
+        eventfd_write(wakeFd, 1);
+    }
+};
 
 MqttBridge::MqttBridge(QObject* parent) : QObject(parent)
 {
@@ -125,6 +106,9 @@ MqttBridge::MqttBridge(QObject* parent) : QObject(parent)
     connect(&retryTimer_, &QTimer::timeout, this, &MqttBridge::Attempt);
     connectTimer_.setSingleShot(true);
     connect(&connectTimer_, &QTimer::timeout, this, [this] { Lost("no answer from the broker"); });
+    heldBackTimer_.setSingleShot(true);
+    connect(&heldBackTimer_, &QTimer::timeout, this, &MqttBridge::LogHeldBack);
+    nowMs_ = SteadyMs;
 }
 
 MqttBridge::~MqttBridge()
@@ -132,7 +116,14 @@ MqttBridge::~MqttBridge()
     // The notifiers go with their parent, before the client closes their socket.
     delete readNotifier_;
     delete writeNotifier_;
+    delete jobNotifier_;
+    job_.reset();
     DestroyClient();
+}
+
+void MqttBridge::SetMonotonicClock(std::function<int64_t()> nowMs)
+{
+    nowMs_ = std::move(nowMs);
 }
 
 void MqttBridge::SetReconnectDelays(int firstMs, int maxMs)
@@ -146,9 +137,15 @@ bool MqttBridge::Start(const MqttOptions& options, QString* error)
 {
     Stop();
     QString why;
+    QString idNote;
+    QString classNote;
+    const QString id = UsableMqttId(options.id, &idNote);
     if (!ParseMqttUrl(options.url, &host_, &port_, &tls_, &why)) {
-    } else if (!IsValidMqttId(options.id)) {
-        why = QString("MQTT id \"%1\": only a-z, 0-9, _ and - are allowed").arg(options.id);
+    } else if (id.isEmpty()) {
+        why = QString("MQTT id \"%1\": give one with a-z, 0-9, _ and -").arg(LoggedText(options.id));
+    } else if (!IsValidInputClass(options.inputClass, &classNote)) {
+        why = QString("MQTT input class \"%1\": only a-z and _ are allowed")
+                  .arg(LoggedText(options.inputClass));
     } else if (!options.caFile.isEmpty() && !tls_) {
         why = "a CA file needs an mqtts:// URL";
     } else if (!options.caFile.isEmpty() && !QFileInfo(options.caFile).isReadable()) {
@@ -156,8 +153,7 @@ bool MqttBridge::Start(const MqttOptions& options, QString* error)
     }
     if (why.isEmpty()) {
         options_ = options;
-        id_ = options.id;
-        base_ = "tavoxa/" + id_ + "/";
+        id_ = options_.id = id;
         why = CreateClient();
     }
     if (!why.isEmpty()) {
@@ -165,6 +161,11 @@ bool MqttBridge::Start(const MqttOptions& options, QString* error)
             *error = why;
         return false;
     }
+    for (const QString& note : {idNote, classNote, MqttGuardWarning(tls_, !options.user.isEmpty())}) {
+        if (!note.isEmpty())
+            Log(note);
+    }
+    inputClass_ = options_.inputClass;
     running_ = true;
     delayMs_ = firstDelayMs_;
     attempts_ = 0;
@@ -179,12 +180,9 @@ void MqttBridge::Stop()
     running_ = false;
     retryTimer_.stop();
     connectTimer_.stop();
-    if (lookupId_ >= 0) {
-        QHostInfo::abortHostLookup(lookupId_);
-        lookupId_ = -1;
-    }
+    AbandonConnect();
     if (connected_) {
-        Publish(base_ + "availability", "offline", true);
+        Publish(AvailabilityTopic(id_), "offline", true);
         mosquitto_disconnect(mosq_);
         // Hand what is queued to the socket now; whatever it does not take at once is lost with
         // the connection, and the broker then sends the same "offline" as the last will.
@@ -219,7 +217,7 @@ QString MqttBridge::CreateClient()
     mosquitto_max_inflight_messages_set(mosq_, 0);
     mosquitto_connect_callback_set(mosq_, &MqttBridge::OnConnect);
     mosquitto_message_callback_set(mosq_, &MqttBridge::OnMessage);
-    const QByteArray will = (base_ + "availability").toUtf8();
+    const QByteArray will = AvailabilityTopic(id_).toUtf8();
     int rc = mosquitto_will_set(mosq_, will.constData(), 7, "offline", kQos, true);
     if (rc == MOSQ_ERR_SUCCESS && !options_.user.isEmpty()) {
         rc = mosquitto_username_pw_set(mosq_, options_.user.toUtf8().constData(),
@@ -259,41 +257,63 @@ void MqttBridge::Attempt()
             return;
         }
     }
-    if (QHostAddress(host_).isNull()) {
-        // A name is looked up off this thread by Qt, so a slow resolver holds nothing up.
-        lookupId_ = QHostInfo::lookupHost(host_, this, [this](const QHostInfo& info) {
-            lookupId_ = -1;
-            if (!running_)
-                return;
-            if (info.error() != QHostInfo::NoError || info.addresses().isEmpty()) {
-                Lost("cannot find the host: " + info.errorString());
-                return;
-            }
-            // TLS checks the broker's certificate against its name, so it connects by name
-            // (resolved again by the system, normally from its cache); plain MQTT by address.
-            // A broker listening on IPv4 only is the common case, so IPv4 addresses go first.
-            auto addresses = info.addresses();
-            std::stable_partition(addresses.begin(), addresses.end(), [](const QHostAddress& a) {
-                return a.protocol() == QAbstractSocket::IPv4Protocol;
-            });
-            ConnectTo(tls_ ? host_ : addresses.first().toString());
-        });
-        return;
-    }
-    ConnectTo(host_);
-}
-
-void MqttBridge::ConnectTo(const QString& address)
-{
     if (attempts_ == 1)
         Log(QString("MQTT: connecting to %1:%2 as %3").arg(host_).arg(port_).arg(id_));
-    const int rc = mosquitto_connect_async(mosq_, address.toUtf8().constData(), port_, kKeepAliveSeconds);
-    if (rc != MOSQ_ERR_SUCCESS || mosquitto_socket(mosq_) < 0) {
-        Lost(rc == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(strerror(errno)) : mosquitto_strerror(rc));
+    auto job = std::make_shared<ConnectJob>();
+    job->wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (job->wakeFd < 0) {
+        Lost(QString::fromLocal8Bit(strerror(errno)));
+        return;
+    }
+    // TLS checks the broker's certificate against its name, so every attempt connects by name.
+    job->host = host_.toUtf8();
+    job->port = port_;
+    job->before = beforeConnect_;
+    job->mosq = std::exchange(mosq_, nullptr);
+    job_ = job;
+    jobNotifier_ = new QSocketNotifier(job->wakeFd, QSocketNotifier::Read, this);
+    connect(jobNotifier_, &QSocketNotifier::activated, this, &MqttBridge::ConnectDone);
+    connectTimer_.start(connectTimeoutMs_);
+    ++connectThreads;
+    try {
+        std::thread([job = std::move(job)]() mutable {
+            job->Run();
+            job.reset();
+            --connectThreads;
+        }).detach();
+    } catch (const std::system_error& e) {
+        // No thread to be had now (a process or memory limit): like a failed connect, tried again.
+        --connectThreads;
+        Lost(QString("cannot start the connecting thread: %1").arg(e.what()));
+    }
+}
+
+void MqttBridge::ConnectDone()
+{
+    if (!job_ || !job_->done.load())
+        return;
+    const std::shared_ptr<ConnectJob> job = std::exchange(job_, nullptr);
+    AbandonConnect();
+    mosq_ = job->mosq.exchange(nullptr);
+    if (job->rc != MOSQ_ERR_SUCCESS || mosquitto_socket(mosq_) < 0) {
+        Lost(job->rc == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(strerror(job->error))
+             : job->rc == MOSQ_ERR_EAI ? QString("cannot find the host")
+                                       : QString(mosquitto_strerror(job->rc)));
         return;
     }
     WatchSocket();
-    connectTimer_.start(connectTimeoutMs_);
+}
+
+// Leaves a connect under way to its thread, which destroys its client once done.
+void MqttBridge::AbandonConnect()
+{
+    job_.reset();
+    if (jobNotifier_) {
+        jobNotifier_->setEnabled(false);
+        jobNotifier_->disconnect(this);
+        jobNotifier_->deleteLater();
+        jobNotifier_ = nullptr;
+    }
 }
 
 void MqttBridge::WatchSocket()
@@ -351,19 +371,19 @@ void MqttBridge::AfterLoop()
 {
     const std::optional<int> connack = std::exchange(connack_, std::nullopt);
     auto messages = std::exchange(messages_, {});
+    // A refusal comes first: the broker closes the connection right after it.
+    if (connack && *connack != 0) {
+        Lost(RefusalText(*connack));
+        return;
+    }
     if (mosquitto_socket(mosq_) < 0) {
         Lost(connected_ ? "connection closed"
              : tls_     ? "connection or TLS handshake failed"
                         : "connection failed");
         return;
     }
-    if (connack) {
-        if (*connack != 0) {
-            Lost(QString("refused by the broker: %1").arg(mosquitto_connack_string(*connack)));
-            return;
-        }
+    if (connack)
         Connected();
-    }
     for (const auto& [topic, payload, retained] : messages)
         Message(topic, payload, retained);
     UpdateWriteInterest();
@@ -388,9 +408,9 @@ void MqttBridge::Connected()
     delayMs_ = firstDelayMs_;
     attempts_ = 0;
     Log(QString("MQTT: connected to %1:%2 as %3").arg(host_).arg(port_).arg(id_));
-    const QByteArray sets = (base_ + "relay/+/set").toUtf8();
+    const QByteArray sets = RelaySetFilter(id_).toUtf8();
     mosquitto_subscribe(mosq_, nullptr, sets.constData(), kQos);
-    Publish(base_ + "availability", "online", true);
+    Publish(AvailabilityTopic(id_), "online", true);
     PublishDiscovery();
     if (relays_)
         PublishRelayBits(*relays_);
@@ -405,6 +425,7 @@ void MqttBridge::Lost(const QString& why)
 {
     const bool was = connected_;
     UnwatchSocket();
+    AbandonConnect();
     connectTimer_.stop();
     DestroyClient();
     connack_.reset();
@@ -433,34 +454,14 @@ void MqttBridge::SetDisconnected()
 
 void MqttBridge::Message(const QString& topic, const QByteArray& payload, bool retained)
 {
-    const QString prefix = base_ + "relay/";
-    bool ok = false;
-    const int relay = topic.startsWith(prefix) && topic.endsWith("/set")
-                          ? topic.mid(prefix.size(), topic.size() - prefix.size() - 4).toInt(&ok)
-                          : 0;
-    if (!ok || relay < 1 || relay > 6) {
-        Log(QString("MQTT: ignored %1 on %2: no such relay").arg(Quoted(payload), topic));
+    const SetMessage set = ParseSetMessage(id_, topic, payload, retained);
+    if (!set.command) {
+        LogIgnored(set.ignored);
         return;
     }
-    if (retained) {
-        // A retained command would switch the relay again at every reconnect.
-        Log(QString("MQTT: ignored retained %1 on %2").arg(Quoted(payload), topic));
-        return;
-    }
-    const QByteArray word = payload.trimmed().toUpper();
-    MqttCommand command;
-    if (word == "ON") {
-        command = MqttCommand::On;
-    } else if (word == "OFF") {
-        command = MqttCommand::Off;
-    } else if (word == "TOGGLE") {
-        command = MqttCommand::Toggle;
-    } else {
-        Log(QString("MQTT: ignored unknown command %1 on %2").arg(Quoted(payload), topic));
-        return;
-    }
+    const RelayCommand command = *set.command;
     QMetaObject::invokeMethod(
-        this, [this, relay, command] { emit SetRequested(relay - 1, command); }, Qt::QueuedConnection);
+        this, [this, command] { emit SetRequested(command.relay, command.action); }, Qt::QueuedConnection);
 }
 
 void MqttBridge::SetNames(const std::array<QString, 6>& relays, const std::array<QString, 2>& inputs,
@@ -507,7 +508,7 @@ void MqttBridge::PublishRelayBits(uint8_t bits)
     for (int i = 0; i < 6; ++i) {
         const bool on = (bits >> i) & 1;
         if (!sentRelays_ || on != (((*sentRelays_) >> i) & 1))
-            Publish(base_ + QString("relay/%1/state").arg(i + 1), OnOff(on), true);
+            Publish(RelayStateTopic(id_, i), OnOffPayload(on), true);
     }
     sentRelays_ = bits;
 }
@@ -516,56 +517,21 @@ void MqttBridge::PublishInputState()
 {
     for (int k = 0; k < 2; ++k) {
         if (!sentInputs_ || (*sentInputs_)[k] != (*inputs_)[k])
-            Publish(base_ + QString("input/K%1/state").arg(k + 1), OnOff((*inputs_)[k]), true);
+            Publish(InputStateTopic(id_, k), OnOffPayload((*inputs_)[k]), true);
     }
     sentInputs_ = inputs_;
 }
 
 void MqttBridge::PublishStatusJson()
 {
-    const QJsonObject status{
-        {"adapter_connected", status_->first}, {"com_port", status_->second}, {"version", version_}};
-    Publish(base_ + "status", QJsonDocument(status).toJson(QJsonDocument::Compact), true);
+    Publish(StatusTopic(id_), StatusPayload(status_->first, status_->second, version_), true);
 }
 
 void MqttBridge::PublishDiscovery()
 {
-    const QJsonObject device{{"identifiers", QJsonArray{"tavoxa_" + id_}},
-                             {"name", "Tavoxa " + id_},
-                             {"model", "PCF8574 relay board"},
-                             {"manufacturer", "Tavoxa"},
-                             {"sw_version", version_}};
-    const QString availability = base_ + "availability";
-    const auto common = [&](const QString& name, const QString& uniqueId, const QString& stateTopic) {
-        return QJsonObject{{"name", name},
-                           {"unique_id", uniqueId},
-                           {"state_topic", stateTopic},
-                           {"payload_on", "ON"},
-                           {"payload_off", "OFF"},
-                           {"availability_topic", availability},
-                           {"payload_available", "online"},
-                           {"payload_not_available", "offline"},
-                           {"qos", kQos},
-                           {"device", device}};
-    };
-    for (int i = 0; i < 6; ++i) {
-        const QString n = QString::number(i + 1);
-        const QString name = relayNames_[i].trimmed().isEmpty() ? "Relay " + n : relayNames_[i].trimmed();
-        QJsonObject config = common(name, id_ + "_relay" + n, base_ + "relay/" + n + "/state");
-        config["command_topic"] = base_ + "relay/" + n + "/set";
-        config["state_on"] = "ON";
-        config["state_off"] = "OFF";
-        config["retain"] = false;
-        Publish("homeassistant/switch/" + id_ + "_relay" + n + "/config",
-                QJsonDocument(config).toJson(QJsonDocument::Compact), true);
-    }
-    for (int k = 0; k < 2; ++k) {
-        const QString n = QString::number(k + 1);
-        const QString name = inputNames_[k].trimmed().isEmpty() ? "K" + n : inputNames_[k].trimmed();
-        const QJsonObject config = common(name, id_ + "_k" + n, base_ + "input/K" + n + "/state");
-        Publish("homeassistant/binary_sensor/" + id_ + "_k" + n + "/config",
-                QJsonDocument(config).toJson(QJsonDocument::Compact), true);
-    }
+    for (const MqttMessage& message :
+         DiscoveryMessages({id_, relayNames_, inputNames_, version_, inputClass_}))
+        Publish(message.topic, message.payload, message.retain);
 }
 
 void MqttBridge::Publish(const QString& topic, const QByteArray& payload, bool retain)
@@ -581,6 +547,27 @@ void MqttBridge::Publish(const QString& topic, const QByteArray& payload, bool r
 void MqttBridge::Log(const QString& text)
 {
     emit LogLine(text);
+}
+
+void MqttBridge::LogIgnored(const QString& text)
+{
+    const int64_t now = nowMs_();
+    if (const auto line = ignoredLines_.Offer(text, now)) {
+        Log(*line);
+    } else if (!heldBackTimer_.isActive()) {
+        heldBackTimer_.start(
+            static_cast<int>(std::clamp<int64_t>(ignoredLines_.SummaryDueMs() - now, 1, 1000)));
+    }
+}
+
+void MqttBridge::LogHeldBack()
+{
+    const int64_t now = nowMs_();
+    if (const auto line = ignoredLines_.Summary(now))
+        Log(*line);
+    else if (ignoredLines_.HeldBack() > 0)
+        heldBackTimer_.start(
+            static_cast<int>(std::clamp<int64_t>(ignoredLines_.SummaryDueMs() - now, 1, 1000)));
 }
 
 }  // namespace tavoxa

@@ -5,7 +5,7 @@
 #include <QTimer>
 #include <cstdio>
 
-#include "remote/mqttbridge.h"
+#include "mqtt/mqttbridge.h"
 
 int main(int argc, char** argv)
 {
@@ -24,7 +24,7 @@ int main(int argc, char** argv)
         }
     });
     QString error;
-    const tavoxa::MqttOptions options{argv[1], {}, {}, argc == 4 ? argv[3] : "", argv[2]};
+    const tavoxa::MqttOptions options{argv[1], {}, {}, argc == 4 ? argv[3] : "", argv[2], {}};
     if (!bridge.Start(options, &error)) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return 1;

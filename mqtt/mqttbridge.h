@@ -1,31 +1,29 @@
-// The MQTT bridge: relays, contacts and status on a broker, and switching commands back from it.
+// The MQTT bridge: the connection to the broker. What goes over it (topics, payloads, commands)
+// is the topic layout's (topiclayout.h); mqttglue.h ties the bridge to the core.
 //
-// MqttBridge lives on the thread of the event loop that owns it (the core's). libmosquitto runs
-// no thread of its own here: the connection is made with mosquitto_connect_async, its socket is
-// watched with QSocketNotifiers and its keep-alive is driven by a QTimer, all on that loop.
-// Nothing here ever waits for the broker: a broker that is away, slow or refusing only delays
-// what appears on it, never the switching. Commands leave through queued signals, so a handler
-// never runs inside libmosquitto's callbacks.
-//
-// Topics, below tavoxa/ID/:
-//   relay/N/state       "ON"/"OFF", retained (N = 1..6)
-//   relay/N/set         "ON", "OFF", "TOGGLE" from others; retained ones are ignored
-//   input/K1/state      "ON" = contact closed, retained (K2 likewise)
-//   availability        "online" after connect; "offline" as the last will and at Stop
-//   status              JSON: adapter connected, COM port, version; retained
-// and Home Assistant discovery, retained, under homeassistant/switch/ID_relayN/config and
-// homeassistant/binary_sensor/ID_kN/config.
+// MqttBridge lives on the thread of the event loop that owns it (the core's). Connecting, with
+// its name lookup and TCP connect, runs on a short-lived thread of its own per attempt, so a slow
+// resolver or an unreachable broker never holds that loop up; once connected, the client is
+// handed back and libmosquitto runs no thread of its own: its socket is watched with
+// QSocketNotifiers and its keep-alive driven by a QTimer, all on that loop. Nothing here ever
+// waits for the broker: a broker that is away, slow or refusing only delays what appears on it,
+// never the switching. Commands leave through the event loop, so a handler never runs inside
+// libmosquitto's callbacks.
 #pragma once
 
-#include <QMetaType>
 #include <QObject>
 #include <QString>
 #include <QTimer>
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <utility>
 #include <vector>
+
+#include "core/doors.h"
+#include "mqtt/topiclayout.h"
 
 class QSocketNotifier;
 struct mosquitto;
@@ -34,26 +32,13 @@ struct mosquitto_message;
 namespace tavoxa {
 
 struct MqttOptions {
-    QString url;       // mqtt://host[:1883] or mqtts://host[:8883]
-    QString user;      // empty: no user name and password are sent
-    QString password;  // the password itself (the caller reads it from its file)
-    QString caFile;    // mqtts only; empty: the system's certificate authorities
-    QString id;        // the board's id in topics, [a-z0-9_-] only
+    QString url;         // mqtt://host[:1883] or mqtts://host[:8883]
+    QString user;        // empty: no user name and password are sent
+    QString password;    // the password itself (the caller reads it from its file)
+    QString caFile;      // mqtts only; empty: the system's certificate authorities
+    QString id;          // the board's id in topics; made lower case with a note (UsableMqttId)
+    QString inputClass;  // Home Assistant device class of the inputs; empty: none
 };
-
-enum class MqttCommand { On, Off, Toggle };
-
-// Splits an MQTT URL. Without a port, mqtt uses 1883 and mqtts 8883. A user name or password in
-// the URL, a path, a query or another scheme are refused with a reason in `error`.
-bool ParseMqttUrl(const QString& url, QString* host, uint16_t* port, bool* tls, QString* error);
-
-// The id when none is given: the host name and the working folder's name, lower case, every run
-// of other characters than a-z, 0-9, _ and - made one "_", joined by "_"; "tavoxa" when that
-// leaves nothing.
-QString DefaultMqttId(const QString& hostName, const QString& folderName);
-
-// True when `id` is non-empty and holds only a-z, 0-9, _ and -.
-bool IsValidMqttId(const QString& id);
 
 class MqttBridge : public QObject {
     Q_OBJECT
@@ -65,6 +50,8 @@ public:
 
     // Checks the options and starts connecting in the background; returns at once. False, with
     // the reason in `error`, for a bad URL or id, an unreadable CA file or a refused option.
+    // Notes on the id and the input class and the warning of a connection without user name or
+    // TLS go out as LogLine before it returns.
     // Afterwards the bridge connects again by itself whenever the connection is lost, waiting
     // 1 s, then twice as long after each failure, up to 60 s. Starting a started bridge stops it
     // first.
@@ -94,11 +81,16 @@ public:
     // take before it is dropped (default 10 s). Take effect from the next attempt.
     void SetReconnectDelays(int firstMs, int maxMs);
     void SetConnectTimeout(int ms) { connectTimeoutMs_ = ms; }
+    // The monotonic clock (milliseconds) that limits lines about ignored messages to one a second.
+    void SetMonotonicClock(std::function<int64_t()> nowMs);
+    // Runs on the connecting thread before each connect (tests hold a connect there).
+    void SetBeforeConnect(std::function<void()> hook) { beforeConnect_ = std::move(hook); }
 
 signals:
     // A relay/N/set command for relay `relay` (0..5). Always delivered through the event loop.
-    void SetRequested(int relay, tavoxa::MqttCommand command);
-    // Connects, disconnects, reconnect attempts and ignored commands, one line each.
+    void SetRequested(int relay, tavoxa::RelayAction action);
+    // Connects, disconnects, reconnect attempts and ignored commands, one line each; those about
+    // ignored messages at most one a second.
     void LogLine(const QString& text);
     // The connection was accepted (true) or lost (false).
     void ConnectedChanged(bool connected);
@@ -113,10 +105,13 @@ private:
     static void OnConnect(mosquitto* mosq, void* self, int rc);
     static void OnMessage(mosquitto* mosq, void* self, const mosquitto_message* message);
 
+    struct ConnectJob;
+
     QString CreateClient();
     void DestroyClient();
     void Attempt();
-    void ConnectTo(const QString& address);
+    void ConnectDone();
+    void AbandonConnect();
     void AfterLoop();
     void Connected();
     void Lost(const QString& why);
@@ -135,6 +130,8 @@ private:
     void PublishInputState();
     void PublishStatusJson();
     void Log(const QString& text);
+    void LogIgnored(const QString& text);
+    void LogHeldBack();
 
     mosquitto* mosq_ = nullptr;  // one client per connection attempt
     MqttOptions options_;
@@ -143,10 +140,11 @@ private:
     QString host_;
     uint16_t port_ = 0;
     bool tls_ = false;
-    QString base_;  // "tavoxa/ID/"
     bool connected_ = false;
-    bool attempting_ = false;  // a socket exists and the broker has not yet accepted it
-    int lookupId_ = -1;
+    bool attempting_ = false;          // a socket exists and the broker has not yet accepted it
+    std::shared_ptr<ConnectJob> job_;  // the attempt whose connect runs on its own thread
+    QSocketNotifier* jobNotifier_ = nullptr;
+    std::function<void()> beforeConnect_;
     int attempts_ = 0;
     // Notes taken by libmosquitto's callbacks, acted on once the library call has returned.
     std::optional<int> connack_;
@@ -158,6 +156,9 @@ private:
     QTimer miscTimer_;
     QTimer retryTimer_;
     QTimer connectTimer_;
+    QTimer heldBackTimer_;
+    LineLimit ignoredLines_;
+    std::function<int64_t()> nowMs_;
     int firstDelayMs_ = 1000;
     int maxDelayMs_ = 60000;
     int delayMs_ = 1000;
@@ -165,6 +166,7 @@ private:
 
     std::array<QString, 6> relayNames_;
     std::array<QString, 2> inputNames_;
+    QString inputClass_;
     QString version_;
     std::optional<uint8_t> relays_;      // last byte given
     std::optional<uint8_t> sentRelays_;  // last byte published on this connection
@@ -174,5 +176,3 @@ private:
 };
 
 }  // namespace tavoxa
-
-Q_DECLARE_METATYPE(tavoxa::MqttCommand)

@@ -1,12 +1,13 @@
 // tavoxa-sim started headless with --mqtt against a broker of the test's own: it publishes its
-// relays, switches on a set command, leaves a retained one alone and says "offline" at a stop.
+// relays, switches on a set command, leaves a retained one alone and says "offline" at a stop;
+// the id given in capitals is used in lower case, and the open broker is warned about.
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
 #include <csignal>
 
 #include "tests/app/simprogram.h"
-#include "tests/remote/mqttbroker.h"
+#include "tests/mqtt/mqttbroker.h"
 
 namespace {
 
@@ -29,7 +30,7 @@ TEST(MqttProgram, PublishesSwitchesIgnoresRetainedSetsAndGoesOfflineAtStop)
 
     QTemporaryDir dir;
     tavoxa::testing::SimProgram program(dir.path());
-    ASSERT_TRUE(program.Start({"--mqtt", broker.Url(), "--mqtt-id", "apptest"}));
+    ASSERT_TRUE(program.Start({"--mqtt", broker.Url(), "--mqtt-id", "AppTest"}));
 
     ASSERT_TRUE(PollUntil([&] { return probe.Last(topic("availability")) == "online"; }));
     for (int n = 1; n <= 6; ++n)
@@ -44,6 +45,9 @@ TEST(MqttProgram, PublishesSwitchesIgnoresRetainedSetsAndGoesOfflineAtStop)
     EXPECT_EQ(probe.Last(topic("relay/2/state")), "OFF");
     EXPECT_EQ(probe.Count(topic("relay/2/state")), 1);
     EXPECT_TRUE(program.Err().contains("ignored retained \"ON\""));
+    EXPECT_TRUE(program.Err().contains("used as \"apptest\""));
+    EXPECT_TRUE(program.Err().contains("MQTT: warning"));
+    EXPECT_TRUE(program.Err().contains("relay 1 on: mqtt"));
 }
 
 }  // namespace

@@ -71,9 +71,12 @@ public:
             QFile conf(dir.filePath("mosquitto.conf"));
             if (port == 0 || !conf.open(QIODevice::WriteOnly))
                 return false;
-            conf.write(QString("listener %1 127.0.0.1\nallow_anonymous true\nset_tcp_nodelay %2\n")
+            // Started as root, the broker would read the key files as the user "mosquitto",
+            // which may not enter the test's own folder.
+            conf.write(QString("listener %1 127.0.0.1\n%2allow_anonymous %3\nset_tcp_nodelay %4\n%5")
                            .arg(port)
-                           .arg(noDelay ? "true" : "false")
+                           .arg(listenerLines, anonymous ? "true" : "false", noDelay ? "true" : "false",
+                                ::geteuid() == 0 ? "user root\n" : "")
                            .toUtf8());
         }
         process.start(kMosquittoBinary, {"-c", dir.filePath("mosquitto.conf")});
@@ -103,6 +106,10 @@ public:
     // Sends small packets at once. Mosquitto's default (false) leaves Nagle's algorithm on, and
     // with the receiver's delayed acknowledge a forwarded message can wait up to 40 ms.
     bool noDelay = true;
+    // False: every client is refused as not authorised (there is no password file).
+    bool anonymous = true;
+    // More settings of the listener, each line ending in "\n" (certfile, keyfile for TLS).
+    QString listenerLines;
     QTemporaryDir dir;
     QProcess process;
     uint16_t port = 0;
