@@ -63,9 +63,8 @@ RelayController::RelayController(SerialLines& lines, const Clock& clock, RandomS
         HandOver();
         NoteRelays(QString::fromStdString(CauseText(RemoteCause(peer.toStdString()))));
     });
-    connect(server_.get(), &RemoteServer::LoginFailed, this, [this](const QString& peer) {
-        log_.Write(QStringLiteral("remote login refused from %1").arg(peer));
-    });
+    // Failed logins, logged by the login guard at most one line a second.
+    connect(server_.get(), &RemoteServer::LogLine, this, [this](const QString& line) { log_.Write(line); });
 
     // The worker's signals are emitted on this thread.
     BusWorker* worker = &bus_->Worker();
