@@ -38,6 +38,11 @@ QString NameText(const std::string& bytes)
 
 void StderrReport::Report(const QString& text)
 {
+    if (queue_) {
+        queue_->Push(LogPriority::Error, LogTimeText(clock_.Now()),
+                     QCoreApplication::applicationName() + QStringLiteral(": ") + text, false);
+        return;
+    }
     const QByteArray line =
         (LogTimeText(clock_.Now()) + QLatin1Char(' ') + QCoreApplication::applicationName() +
          QStringLiteral(": ") + text + QLatin1Char('\n'))
