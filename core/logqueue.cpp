@@ -1,6 +1,8 @@
 #include "core/logqueue.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -149,6 +151,12 @@ struct LogQueue::Shared {
 
     void Run()
     {
+        // A reader of standard error that goes away must not end the program: the write fails
+        // instead.
+        sigset_t pipeSignal;
+        sigemptyset(&pipeSignal);
+        sigaddset(&pipeSignal, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
         std::unique_lock<std::mutex> lock(mutex);
         for (;;) {
             wake.wait(lock, [this] { return stop || !lines.empty() || reopen || fileChanged; });
