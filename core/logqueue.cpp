@@ -232,7 +232,7 @@ LogQueue::~LogQueue()
     shared_->wake.notify_all();
     // A writer stuck on a standard error nobody reads is left behind; it holds its own share of
     // the state, and the process ends around it.
-    shared_->progress.wait_for(lock, std::chrono::seconds(1), [this] { return shared_->finished; });
+    shared_->progress.wait_for(lock, std::chrono::milliseconds(500), [this] { return shared_->finished; });
 }
 
 bool LogQueue::IsJournalStream(int fd)

@@ -30,7 +30,7 @@ public:
     // `stderrFd`: where standard error lines go (a test gives a pipe); `journal`: whether that is
     // the journal.
     LogQueue(int stderrFd, bool journal);
-    // Writes what is queued, waiting at most 1 s for a writer that is stuck, then leaves it.
+    // Writes what is queued, waiting at most 0.5 s for a writer that is stuck, then leaves it.
     ~LogQueue();
     LogQueue(const LogQueue&) = delete;
     LogQueue& operator=(const LogQueue&) = delete;
