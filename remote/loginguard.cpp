@@ -1,6 +1,8 @@
 #include "remote/loginguard.h"
 
 #include <algorithm>
+#include <climits>
+#include <tuple>
 #include <utility>
 
 namespace tavoxa {
@@ -38,7 +40,8 @@ void LoginGuard::TakeBudget(Peer& peer, int64_t now)
     ++checksRun_;
 }
 
-void LoginGuard::Enqueue(const QHostAddress& address, QObject* context, std::function<void()> check)
+void LoginGuard::Enqueue(const QHostAddress& address, QObject* context, std::function<void()> check,
+                         bool firstTry)
 {
     const QString key = PeerKey(address);
     Forget(Now());
@@ -47,6 +50,7 @@ void LoginGuard::Enqueue(const QHostAddress& address, QObject* context, std::fun
     waiter.id = nextId_++;
     waiter.context = context;
     waiter.check = std::move(check);
+    waiter.firstTry = firstTry;
     if (context)
         waiter.dropOnDestroy =
             connect(context, &QObject::destroyed, this, [this, key, id = waiter.id] { Drop(key, id); });
@@ -176,18 +180,24 @@ void LoginGuard::ServeDue()
         WriteHeldLine();
     }
     while (waitingCount_ > 0 && now >= nextCheckMs_) {
-        // Of the addresses whose own spacing allows a check, the one served longest ago.
+        // Of the addresses whose own spacing allows a check: one with a first try waiting, then
+        // the fewest failures, then the one served longest ago.
         auto pick = turn_.end();
-        uint64_t pickSeq = UINT64_MAX;
+        std::tuple<bool, int, uint64_t> best{true, INT_MAX, UINT64_MAX};
         for (auto it = turn_.begin(); it != turn_.end();) {
             const auto peer = peers_.constFind(*it);
             if (peer == peers_.constEnd() || peer->waiting.empty()) {
                 it = turn_.erase(it);
                 continue;
             }
-            if (PeerDueMs(*peer) <= now && peer->servedSeq < pickSeq) {
-                pick = it;
-                pickSeq = peer->servedSeq;
+            if (PeerDueMs(*peer) <= now) {
+                const bool noFirstTry = std::none_of(peer->waiting.begin(), peer->waiting.end(),
+                                                     [](const Waiter& w) { return w.firstTry; });
+                const std::tuple<bool, int, uint64_t> rank{noFirstTry, peer->failures, peer->servedSeq};
+                if (pick == turn_.end() || rank < best) {
+                    pick = it;
+                    best = rank;
+                }
             }
             ++it;
         }
@@ -196,8 +206,12 @@ void LoginGuard::ServeDue()
         const QString key = *pick;
         turn_.erase(pick);
         Peer& peer = peers_[key];
-        Waiter waiter = std::move(peer.waiting.front());
-        peer.waiting.pop_front();
+        auto next = std::find_if(peer.waiting.begin(), peer.waiting.end(),
+                                 [](const Waiter& w) { return w.firstTry; });
+        if (next == peer.waiting.end())
+            next = peer.waiting.begin();
+        Waiter waiter = std::move(*next);
+        peer.waiting.erase(next);
         --waitingCount_;
         if (!peer.waiting.empty())
             turn_.push_back(key);

@@ -4,9 +4,10 @@
 //
 // The budget: over all addresses one password check every 100 ms (10 a second, no burst); from an
 // address with three failures since its last success, one check a second. An attempt over the
-// budget waits; it is never refused unchecked. Waiting attempts are served one address in turn
-// (the address served longest ago first), so a busy guesser delays others by at most one check
-// per round.
+// budget waits; it is never refused unchecked. Waiting attempts are served one address in turn:
+// first the attempts of connections that have not failed yet, then addresses with fewer failures,
+// then the address served longest ago. So a guesser's stream of attempts delays a legitimate
+// login by about one check, from a fresh address and from the guesser's own.
 //
 // Threads: a QObject of the main thread; checks run from its event loop.
 #pragma once
@@ -45,8 +46,11 @@ public:
 
     // Asks to check a password from `address`: `check` runs from the event loop once the budget
     // allows, waiting addresses served in turn, each address's attempts in order. `context`
-    // being destroyed drops the wait.
-    void Enqueue(const QHostAddress& address, QObject* context, std::function<void()> check);
+    // being destroyed drops the wait. `firstTry`: the attempt comes from a connection (or
+    // session) that has not failed yet; such attempts go first, so someone who types the right
+    // password once is not queued behind a guesser's stream of attempts from the same address.
+    void Enqueue(const QHostAddress& address, QObject* context, std::function<void()> check,
+                 bool firstTry = false);
     // The non-waiting form (HTTP): true when a check may run now, and takes its budget; else
     // false with the whole seconds to wait in *retryAfter (at least 1).
     bool TryAcquire(const QHostAddress& address, int* retryAfter);
@@ -73,6 +77,7 @@ private:
         QObject* context = nullptr;
         QMetaObject::Connection dropOnDestroy;
         std::function<void()> check;
+        bool firstTry = false;
     };
     struct Peer {
         int failures = 0;

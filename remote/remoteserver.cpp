@@ -243,11 +243,13 @@ bool RemoteServer::HandleWaiting(QTcpSocket* socket)
             // of this one, so a held connection keeps at most kMaxMessageBytes here.
             const qint64 rest = client.unread.size() - client.unreadAt;
             socket->setReadBufferSize(std::max<qint64>(1, kMaxMessageBytes - rest));
-            guard_->Enqueue(client.address, socket,
-                            [self = QPointer<RemoteServer>(this), socket, m = std::move(*message)] {
-                                if (self)
-                                    self->LoginChecked(socket, m);
-                            });
+            guard_->Enqueue(
+                client.address, socket,
+                [self = QPointer<RemoteServer>(this), socket, m = std::move(*message)] {
+                    if (self)
+                        self->LoginChecked(socket, m);
+                },
+                client.failedLogins == 0);
             return false;
         }
         HandleMessage(socket, client, *message);
@@ -266,8 +268,10 @@ void RemoteServer::HandleMessage(QTcpSocket* socket, Client& client, const std::
         guard_->Record(client.address, true);
         limit_.MarkLoggedIn(socket);
     }
-    if (login == RemoteLogin::Failed)
+    if (login == RemoteLogin::Failed) {
         guard_->Record(client.address, false);
+        ++client.failedLogins;
+    }
     if (reply)
         Send(socket, RemoteAnswerBytes(client.record, *reply));
     const QString peer = QString::fromStdString(client.peer);

@@ -116,6 +116,7 @@ private:
         QByteArray unread;
         qsizetype unreadAt = 0;
         bool held = false;
+        int failedLogins = 0;
     };
 
     void AcceptPending();
