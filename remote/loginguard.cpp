@@ -181,9 +181,9 @@ void LoginGuard::ServeDue()
     }
     while (waitingCount_ > 0 && now >= nextCheckMs_) {
         // Of the addresses whose own spacing allows a check: one with a first try waiting, then
-        // the fewest failures, then the one served longest ago.
+        // the fewest failures, the fewest attempts waiting, and the one served longest ago.
         auto pick = turn_.end();
-        std::tuple<bool, int, uint64_t> best{true, INT_MAX, UINT64_MAX};
+        std::tuple<bool, int, size_t, uint64_t> best{true, INT_MAX, SIZE_MAX, UINT64_MAX};
         for (auto it = turn_.begin(); it != turn_.end();) {
             const auto peer = peers_.constFind(*it);
             if (peer == peers_.constEnd() || peer->waiting.empty()) {
@@ -193,7 +193,8 @@ void LoginGuard::ServeDue()
             if (PeerDueMs(*peer) <= now) {
                 const bool noFirstTry = std::none_of(peer->waiting.begin(), peer->waiting.end(),
                                                      [](const Waiter& w) { return w.firstTry; });
-                const std::tuple<bool, int, uint64_t> rank{noFirstTry, peer->failures, peer->servedSeq};
+                const std::tuple<bool, int, size_t, uint64_t> rank{noFirstTry, peer->failures,
+                                                                   peer->waiting.size(), peer->servedSeq};
                 if (pick == turn_.end() || rank < best) {
                     pick = it;
                     best = rank;
