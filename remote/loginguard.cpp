@@ -1,7 +1,6 @@
 #include "remote/loginguard.h"
 
 #include <algorithm>
-#include <climits>
 #include <tuple>
 #include <utility>
 
@@ -181,9 +180,9 @@ void LoginGuard::ServeDue()
     }
     while (waitingCount_ > 0 && now >= nextCheckMs_) {
         // Of the addresses whose own spacing allows a check: one with a first try waiting, then
-        // the fewest failures, the fewest attempts waiting, and the one served longest ago.
+        // the one served longest ago (never first), then the one with fewer attempts waiting.
         auto pick = turn_.end();
-        std::tuple<bool, int, size_t, uint64_t> best{true, INT_MAX, SIZE_MAX, UINT64_MAX};
+        std::tuple<bool, uint64_t, size_t> best{true, UINT64_MAX, SIZE_MAX};
         for (auto it = turn_.begin(); it != turn_.end();) {
             const auto peer = peers_.constFind(*it);
             if (peer == peers_.constEnd() || peer->waiting.empty()) {
@@ -193,8 +192,8 @@ void LoginGuard::ServeDue()
             if (PeerDueMs(*peer) <= now) {
                 const bool noFirstTry = std::none_of(peer->waiting.begin(), peer->waiting.end(),
                                                      [](const Waiter& w) { return w.firstTry; });
-                const std::tuple<bool, int, size_t, uint64_t> rank{noFirstTry, peer->failures,
-                                                                   peer->waiting.size(), peer->servedSeq};
+                const std::tuple<bool, uint64_t, size_t> rank{noFirstTry, peer->servedSeq,
+                                                              peer->waiting.size()};
                 if (pick == turn_.end() || rank < best) {
                     pick = it;
                     best = rank;

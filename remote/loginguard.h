@@ -5,10 +5,10 @@
 // The budget: over all addresses one password check every 100 ms (10 a second, no burst); from an
 // address with three failures since its last success, one check a second. An attempt over the
 // budget waits; it is never refused unchecked. Waiting attempts are served one address in turn:
-// first the attempts of connections that have not failed yet, then addresses with fewer
-// failures, then with fewer attempts waiting, then the address served longest ago. So once
-// guessers have failed, their stream of attempts delays a legitimate login by about one check,
-// from a fresh address and from the guesser's own.
+// first addresses with a connection's first try waiting, then the address served longest ago
+// (one never served first), then the one with fewer attempts waiting. So once guessers have
+// failed, their stream of attempts delays a legitimate login by about one check from a fresh
+// address, and by about its address's spacing from the guesser's own.
 //
 // Threads: a QObject of the main thread; checks run from its event loop.
 #pragma once
