@@ -1,6 +1,9 @@
 // What keeps strangers out and the server usable, with real clients on the loopback: no login
 // without a password or during a pending close, and line-ended messages. The budget of logins
 // and connections is in guard_test.cpp.
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include "testclient.h"
 
 namespace tavoxa {
@@ -60,6 +63,28 @@ TEST_F(ServerTest, LineEndedMessagesAreCutIntoLinesAndAnsweredWithLineEnds)
     EXPECT_EQ(model.RelayBits, 3);
     c.Send("repeat\nrepeat\n");
     EXPECT_EQ(c.Receive(4), "3\n3\n");
+}
+
+// Out of descriptors, the server stops accepting for a moment instead of trying again at once,
+// and takes the waiting connections once descriptors are free.
+TEST_F(ServerTest, AtTheDescriptorLimitAcceptingPausesAndGoesOn)
+{
+    QSignalSpy paused(&server, &RemoteServer::AcceptPaused);
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    const int lowestFree = ::dup(0);
+    ::close(lowestFree);
+    rlimit low = saved;
+    low.rlim_cur = static_cast<rlim_t>(lowestFree) + 2;  // room for one client and no accept
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    TestClient first(port);
+    const bool pausedAtLimit = WaitUntil([&] { return paused.count() > 0; });
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+    EXPECT_TRUE(pausedAtLimit);
+    EXPECT_EQ(paused.count(), 1);  // not retried in a loop meanwhile
+    EXPECT_TRUE(first.Greeted());
+    TestClient second(port);
+    EXPECT_TRUE(second.Greeted());
 }
 
 }  // namespace
