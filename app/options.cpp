@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QHostAddress>
 #include <QHostInfo>
 #include <cstdio>
 #include <cstring>
@@ -73,6 +74,11 @@ int ParseOptions(const QCoreApplication& app, AppOptions& options)
         QStringLiteral("log"),
         QStringLiteral("Append the switching log to FILE as well as to standard error."),
         QStringLiteral("FILE"));
+    const QCommandLineOption remoteAddress(
+        QStringLiteral("remote-address"),
+        QStringLiteral("Serve the TCP remote on ADDRESS only (for example 127.0.0.1 behind an SSH tunnel); "
+                       "all addresses when not given."),
+        QStringLiteral("ADDRESS"));
     const QCommandLineOption plan(QStringLiteral("plan"),
                                   QStringLiteral("Print the coming switchings of every relay and exit."));
     const QCommandLineOption days(QStringLiteral("days"), QStringLiteral("Days the plan covers (default 7)."),
@@ -126,8 +132,8 @@ int ParseOptions(const QCoreApplication& app, AppOptions& options)
         QStringLiteral("Home Assistant device class of K1 and K2, e.g. door (default: none)."),
         QStringLiteral("CLASS"));
     for (const QCommandLineOption& option :
-         {dir, log, plan, days, planImage, resume, restore, device, userDir, mqtt, mqttUser, mqttPassword,
-          mqttCa, mqttId, mqttInputClass, lang})
+         {dir, log, remoteAddress, plan, days, planImage, resume, restore, device, userDir, mqtt, mqttUser,
+          mqttPassword, mqttCa, mqttId, mqttInputClass, lang})
         parser.addOption(option);
 
     if (!parser.parse(app.arguments())) {
@@ -160,6 +166,15 @@ int ParseOptions(const QCoreApplication& app, AppOptions& options)
     }
     options.dir = parser.value(dir);
     options.logFile = parser.value(log);
+    if (parser.isSet(remoteAddress)) {
+        options.remoteAddress = QHostAddress(parser.value(remoteAddress).trimmed());
+        if (options.remoteAddress.isNull()) {
+            std::fprintf(stderr,
+                         "tavoxa: --remote-address takes an IP address such as 127.0.0.1 or ::1, not %s\n",
+                         qPrintable(parser.value(remoteAddress)));
+            return 1;
+        }
+    }
     options.plan = parser.isSet(plan);
     options.planImage = parser.value(planImage);
     options.resumeTimers = parser.isSet(resume);

@@ -1,6 +1,7 @@
 // The command line of `tavoxa` and `tavoxa-sim`.
 #pragma once
 
+#include <QHostAddress>
 #include <QString>
 
 class QCoreApplication;
@@ -12,9 +13,10 @@ struct MqttOptions;
 inline constexpr char kVersionText[] = "4.1b";
 
 struct AppOptions {
-    QString dir;        // folder of swcf.ini and the configuration file; the working folder if empty
-    QString logFile;    // switching log appended here as well as to standard error
-    bool plan = false;  // print the coming switchings and exit
+    QString dir;      // folder of swcf.ini and the configuration file; the working folder if empty
+    QString logFile;  // switching log appended here as well as to standard error
+    QHostAddress remoteAddress{QHostAddress::Any};  // the one address the TCP remote listens on
+    bool plan = false;                              // print the coming switchings and exit
     int days = 7;
     QString planImage;  // draw the coming switchings into this PNG and exit
     bool resumeTimers = false;

@@ -97,9 +97,15 @@ bool ConnectAll(std::vector<std::unique_ptr<ClientConnection>>& connections, uin
     long started = 0;
     return WaitUntil(
         [&] {
-            while (started < count && started - greeted() < kListenBacklog)
-                connections[static_cast<size_t>(started++)]->socket.connectToHost(QHostAddress::LocalHost,
-                                                                                  port);
+            while (started < count && started - greeted() < kListenBacklog) {
+                // Independent clients come from addresses of their own: the server serves at most
+                // 32 connections per address. Any 127.x.y.z reaches the loopback.
+                QTcpSocket& socket = connections[static_cast<size_t>(started)]->socket;
+                socket.bind(QHostAddress(
+                    QStringLiteral("127.0.%1.%2").arg(100 + started / 200).arg(1 + started % 200)));
+                socket.connectToHost(QHostAddress::LocalHost, port);
+                ++started;
+            }
             return greeted() >= count;
         },
         timeoutMs);

@@ -38,6 +38,11 @@ QString NameText(const std::string& bytes)
 
 void StderrReport::Report(const QString& text)
 {
+    if (queue_) {
+        queue_->Push(LogPriority::Error, LogTimeText(clock_.Now()),
+                     QCoreApplication::applicationName() + QStringLiteral(": ") + text, false);
+        return;
+    }
     const QByteArray line =
         (LogTimeText(clock_.Now()) + QLatin1Char(' ') + QCoreApplication::applicationName() +
          QStringLiteral(": ") + text + QLatin1Char('\n'))
@@ -63,9 +68,8 @@ RelayController::RelayController(SerialLines& lines, const Clock& clock, RandomS
         HandOver();
         NoteRelays(QString::fromStdString(CauseText(RemoteCause(peer.toStdString()))));
     });
-    connect(server_.get(), &RemoteServer::LoginFailed, this, [this](const QString& peer) {
-        log_.Write(QStringLiteral("remote login refused from %1").arg(peer));
-    });
+    // Failed logins, logged by the login guard at most one line a second.
+    connect(server_.get(), &RemoteServer::LogLine, this, [this](const QString& line) { log_.Write(line); });
 
     // The worker's signals are emitted on this thread.
     BusWorker* worker = &bus_->Worker();

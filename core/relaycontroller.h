@@ -66,10 +66,13 @@ QString NameText(const std::string& bytes);
 class StderrReport : public ErrorReport {
 public:
     explicit StderrReport(const Clock& clock) : clock_(clock) {}
+    // Reports go through `queue` (not owned) from now on, never waiting on standard error.
+    void SetQueue(LogQueue* queue) { queue_ = queue; }
     void Report(const QString& text) override;
 
 private:
     const Clock& clock_;
+    LogQueue* queue_ = nullptr;
 };
 
 class RelayController : public QObject {

@@ -20,6 +20,8 @@ SwitchingLog::SwitchingLog(const Clock& clock) : clock_(clock)
 
 bool SwitchingLog::OpenFile(const QString& path, QString* error)
 {
+    if (queue_)
+        return queue_->OpenFile(path, error);
     file_.close();
     file_.setFileName(path);
     fileFailed_ = false;
@@ -30,14 +32,20 @@ bool SwitchingLog::OpenFile(const QString& path, QString* error)
     return false;
 }
 
-void SwitchingLog::Write(const QString& text)
+void SwitchingLog::Write(const QString& text, LogPriority priority)
 {
-    WriteAt(clock_.Now(), text);
+    WriteAt(clock_.Now(), text, priority);
 }
 
-void SwitchingLog::WriteAt(const LocalDateTime& t, const QString& text)
+void SwitchingLog::WriteAt(const LocalDateTime& t, const QString& text, LogPriority priority)
 {
-    const QByteArray line = (LogTimeText(t) + QLatin1Char(' ') + text + QLatin1Char('\n')).toUtf8();
+    const QString stamp = LogTimeText(t);
+    emit LineWritten(stamp + QLatin1Char(' ') + text);
+    if (queue_) {
+        queue_->Push(priority, stamp, text);
+        return;
+    }
+    const QByteArray line = (stamp + QLatin1Char(' ') + text + QLatin1Char('\n')).toUtf8();
     sink_(line);
     if (!file_.isOpen() || fileFailed_)
         return;

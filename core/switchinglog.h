@@ -1,14 +1,18 @@
 // The switching log: one line for each change of a relay's state and for each change of the
 // adapter's and the server's status, with the clock's date and time in front. Every line goes
 // to standard error (a service's journal) and, when a log file is given, is appended to it.
+// The program hands the lines to a LogQueue, which writes them on a thread of its own; without
+// one (tests, benchmarks) they are written at once.
 //
 // Threads: used on the main thread only.
 #pragma once
 
 #include <QFile>
+#include <QObject>
 #include <QString>
 #include <functional>
 
+#include "core/logqueue.h"
 #include "engine/clock.h"
 
 namespace tavoxa {
@@ -16,26 +20,35 @@ namespace tavoxa {
 // "2026-12-08 06:30:00": the clock reading as the log shows it.
 QString LogTimeText(const LocalDateTime& t);
 
-class SwitchingLog {
+class SwitchingLog : public QObject {
+    Q_OBJECT
+
 public:
     // Where the lines go besides the file; standard error unless a test replaces it.
     using Sink = std::function<void(const QByteArray& line)>;
 
     explicit SwitchingLog(const Clock& clock);
     void SetSink(Sink sink) { sink_ = std::move(sink); }
+    // From now on every line goes to `queue` (not owned, outlives the log), the file too.
+    void SetQueue(LogQueue* queue) { queue_ = queue; }
 
     // Appends every later line to `path` as well, creating the file. False with the reason when
     // it cannot be opened.
     bool OpenFile(const QString& path, QString* error);
 
     // One line, stamped with the clock's time now.
-    void Write(const QString& text);
+    void Write(const QString& text, LogPriority priority = LogPriority::Info);
     // One line stamped with `t` (a second tick stamps its lines with its own second).
-    void WriteAt(const LocalDateTime& t, const QString& text);
+    void WriteAt(const LocalDateTime& t, const QString& text, LogPriority priority = LogPriority::Info);
+
+signals:
+    // Every line as written (time stamp in front, no line end).
+    void LineWritten(const QString& line);
 
 private:
     const Clock& clock_;
     Sink sink_;
+    LogQueue* queue_ = nullptr;
     QFile file_;
     // A file that fails is reported once and then left alone: switching never waits for it.
     bool fileFailed_ = false;

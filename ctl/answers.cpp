@@ -6,6 +6,21 @@
 #include "remote/protocol.h"
 
 namespace tavoxa {
+
+QString EscapedServerBytes(const QByteArray& bytes)
+{
+    QString text;
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte == '\\')
+            text += QStringLiteral("\\\\");
+        else if (byte >= 0x20 && byte < 0x7F)
+            text += QLatin1Char(c);
+        else
+            text += QStringLiteral("\\x%1").arg(byte, 2, 16, QLatin1Char('0'));
+    }
+    return text;
+}
 namespace {
 
 bool IsLineEnd(char c)

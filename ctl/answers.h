@@ -7,9 +7,15 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 #include <cstdint>
 
 namespace tavoxa {
+
+// Bytes a server sent, as they may be printed: printable ASCII as it is, everything else (control
+// characters that would move a terminal's cursor or change its colours, bytes past ASCII) as
+// \xHH, and the backslash as \\.
+QString EscapedServerBytes(const QByteArray& bytes);
 
 struct Answer {
     enum Kind { Greeting, Legal, NoLegal, Number };

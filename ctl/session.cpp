@@ -215,7 +215,7 @@ Answer CtlSession::Await(const QString& what, bool lineEndRefuses)
                 return answer;
             case AnswerStream::Status::Unreadable:
                 throw Failure{ExitUnreadable, QStringLiteral("cannot read the server's %1: \"%2\"")
-                                                  .arg(what, QString::fromLatin1(answers_.Rest().left(40)))};
+                                                  .arg(what, EscapedServerBytes(answers_.Rest().left(40)))};
             case AnswerStream::Status::NeedMore:
                 break;
         }

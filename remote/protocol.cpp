@@ -28,13 +28,15 @@ std::string_view RemoteClientConnect(RemoteSettings& remote)
     return kGreeting;
 }
 
-std::vector<std::string> RemoteSplitMessages(RemoteConnection& connection, std::string_view bytes)
+std::optional<std::string> RemoteTakeMessage(RemoteConnection& connection, std::string_view bytes,
+                                             size_t* used)
 {
-    std::vector<std::string> messages;
+    *used = 0;
+    if (bytes.empty())
+        return std::nullopt;
     if (!connection.LineEnded && bytes.find_first_of(kLineEnds) == std::string_view::npos) {
-        if (!bytes.empty())
-            messages.emplace_back(bytes);
-        return messages;
+        *used = bytes.size();
+        return std::string(bytes);
     }
     connection.LineEnded = true;
     size_t start = 0;
@@ -50,14 +52,33 @@ std::vector<std::string> RemoteSplitMessages(RemoteConnection& connection, std::
         } else {
             connection.Partial.append(piece);
         }
-        if (end == std::string_view::npos)
-            return messages;
-        if (!connection.Partial.empty())
-            messages.push_back(std::move(connection.Partial));
-        connection.Partial.clear();
-        connection.DroppingLine = false;
+        if (end == std::string_view::npos) {
+            *used = bytes.size();
+            return std::nullopt;
+        }
         start = end + 1;
+        connection.DroppingLine = false;
+        if (!connection.Partial.empty()) {
+            std::string message = std::move(connection.Partial);
+            connection.Partial.clear();
+            *used = start;
+            return message;
+        }
     }
+}
+
+std::vector<std::string> RemoteSplitMessages(RemoteConnection& connection, std::string_view bytes)
+{
+    std::vector<std::string> messages;
+    size_t used = 0;
+    while (!bytes.empty()) {
+        std::optional<std::string> message = RemoteTakeMessage(connection, bytes, &used);
+        bytes.remove_prefix(used);
+        if (!message)
+            break;
+        messages.push_back(std::move(*message));
+    }
+    return messages;
 }
 
 std::string RemoteAnswerBytes(const RemoteConnection& connection, std::string_view answer)
@@ -124,38 +145,6 @@ bool RemoteSwitchOffClosesNow(RemoteSettings& remote)
         return false;
     }
     return true;
-}
-
-int64_t RemoteLoginThrottle::DueMs(const Record& record)
-{
-    if (record.failures < kFreeLoginFailures)
-        return record.lastFailureMs;
-    const int32_t doublings = record.failures - kFreeLoginFailures;
-    const int64_t wait = doublings >= 5 ? kLongestLoginDelayMs
-                                        : std::min(kFirstLoginDelayMs << doublings, kLongestLoginDelayMs);
-    return record.lastFailureMs + wait;
-}
-
-int64_t RemoteLoginThrottle::AnswerDueMs(const std::string& peer) const
-{
-    const auto it = peers_.find(peer);
-    return it == peers_.end() ? 0 : DueMs(it->second);
-}
-
-void RemoteLoginThrottle::Failed(const std::string& peer, int64_t nowMs)
-{
-    auto it = peers_.find(peer);
-    if (it == peers_.end()) {
-        if (peers_.size() >= kMaxThrottledPeers) {
-            for (auto old = peers_.begin(); old != peers_.end();)
-                old = DueMs(old->second) <= nowMs ? peers_.erase(old) : std::next(old);
-            if (peers_.size() >= kMaxThrottledPeers)
-                return;  // thousands of addresses guessing at once: the newest go unslowed a while
-        }
-        it = peers_.emplace(peer, Record{}).first;
-    }
-    it->second.failures = std::min(it->second.failures + 1, INT32_MAX - 1);
-    it->second.lastFailureMs = nowMs;
 }
 
 }  // namespace tavoxa

@@ -82,6 +82,11 @@ std::string_view RemoteClientConnect(RemoteSettings& remote);
 // LF ends a line, each non-empty line is a message, and the rest after the last line end is
 // kept in `connection` until its line end arrives.
 std::vector<std::string> RemoteSplitMessages(RemoteConnection& connection, std::string_view bytes);
+// The same one message at a time: the first message of `bytes`, with *used set to the bytes
+// it took; nullopt once `bytes` holds no further message (*used then takes all of them, a line
+// under way kept in `connection`). A server that must stop at a message keeps the rest uncut.
+std::optional<std::string> RemoteTakeMessage(RemoteConnection& connection, std::string_view bytes,
+                                             size_t* used);
 
 // An answer as it goes to `connection`: ended with "\n" once the connection uses line ends.
 std::string RemoteAnswerBytes(const RemoteConnection& connection, std::string_view answer);
@@ -118,36 +123,5 @@ inline void RemoteCloseDone(RemoteSettings& remote)
 // Remote switched off: with ClientConnectedLast set the server stays open and the next message
 // is refused (returns false); otherwise the caller closes the server at once (returns true).
 bool RemoteSwitchOffClosesNow(RemoteSettings& remote);
-
-// Failed logins a peer address may make before its attempts are slowed down.
-constexpr int32_t kFreeLoginFailures = 3;
-// The wait after the last of those failures, doubled with each further one up to the longest.
-constexpr int64_t kFirstLoginDelayMs = 1000;
-constexpr int64_t kLongestLoginDelayMs = 30000;
-// Peer addresses remembered at most; past it, those whose wait has run out are forgotten.
-constexpr size_t kMaxThrottledPeers = 4096;
-
-// Slows down password guessing per peer address: after kFreeLoginFailures failed logins, a
-// login attempt from that address is answered no sooner than the wait after its last failure.
-// A successful login forgets the address. Times are milliseconds of a monotonic clock that
-// starts at 0.
-class RemoteLoginThrottle {
-public:
-    // The earliest time a login attempt from `peer` may be answered (at once when not later
-    // than now).
-    int64_t AnswerDueMs(const std::string& peer) const;
-    void Failed(const std::string& peer, int64_t nowMs);
-    void Succeeded(const std::string& peer) { peers_.erase(peer); }
-    size_t PeerCount() const { return peers_.size(); }
-
-private:
-    struct Record {
-        int32_t failures = 0;
-        int64_t lastFailureMs = 0;
-    };
-    static int64_t DueMs(const Record& record);
-
-    std::unordered_map<std::string, Record> peers_;
-};
 
 }  // namespace tavoxa

@@ -1,31 +1,95 @@
 #include "remote/remoteserver.h"
 
+#include <poll.h>
+
 #include <QPointer>
 #include <QTcpSocket>
 #include <QTimer>
-#include <chrono>
+#include <algorithm>
+#include <vector>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 namespace tavoxa {
 
-namespace {
-
-// One address one text: a client reaching a dual-stack server over IPv4 is shown, and slowed
-// down, under its IPv4 address, as it would be on an IPv4-only one.
-std::string PeerText(const QHostAddress& address)
+RemoteServer::RemoteServer(RemoteSettings& remote, Model& model, QObject* parent, const MonotonicClock* clock)
+    : QObject(parent), remote_(remote), model_(model), ownGuard_(clock), limit_(kMaxConnections, clock)
 {
-    bool isIPv4 = false;
-    const quint32 ipv4 = address.toIPv4Address(&isIPv4);
-    return (isIPv4 ? QHostAddress(ipv4) : address).toString().toStdString();
-}
-
-}  // namespace
-
-RemoteServer::RemoteServer(RemoteSettings& remote, Model& model, QObject* parent)
-    : QObject(parent), remote_(remote), model_(model)
-{
-    clock_.start();
     server_.setListenBacklogSize(kListenBacklog);
     connect(&server_, &QTcpServer::newConnection, this, &RemoteServer::AcceptPending);
+    connect(&server_, &QTcpServer::acceptError, this, [this](QAbstractSocket::SocketError error) {
+        if (error == QAbstractSocket::SocketResourceError)
+            PauseAccepting();
+        else
+            server_.resumeAccepting();  // a connection that failed on its way in stops nothing
+    });
+    SetLoginGuard(&ownGuard_);
+    sweep_ = new QTimer(this);
+    sweep_->setInterval(kHeldSweepMs);
+    connect(sweep_, &QTimer::timeout, this, &RemoteServer::SweepHeld);
+}
+
+void RemoteServer::SetLoginGuard(LoginGuard* guard)
+{
+    QObject::disconnect(guard_, &LoginGuard::LogLine, this, &RemoteServer::LogLine);
+    guard_ = guard ? guard : &ownGuard_;
+    connect(guard_, &LoginGuard::LogLine, this, &RemoteServer::LogLine);
+}
+
+void RemoteServer::SweepHeld()
+{
+    std::vector<QTcpSocket*> gone;
+    bool anyHeld = false;
+    for (const auto& [socket, client] : connections_) {
+        if (!client.held)
+            continue;
+        anyHeld = true;
+        pollfd watch{static_cast<int>(socket->socketDescriptor()), POLLRDHUP, 0};
+        if (watch.fd >= 0 && ::poll(&watch, 1, 0) == 1 && (watch.revents & (POLLRDHUP | POLLHUP | POLLERR)))
+            gone.push_back(socket);
+    }
+    // A peer that closed while its login waited gets no answer, as before the guard.
+    for (QTcpSocket* socket : gone)
+        ServerSocket1ClientDisconnect(socket);
+    if (!anyHeld)
+        sweep_->stop();
+}
+
+void RemoteServer::ScheduleTrim()
+{
+    // Many connections' buffers freed at once leave the heap in pieces; hand the free memory
+    // back to the system once things have settled.
+    if (trimPending_)
+        return;
+    trimPending_ = true;
+    QTimer::singleShot(1000, this, [this] {
+        trimPending_ = false;
+#ifdef __GLIBC__
+        ::malloc_trim(0);
+#endif
+    });
+}
+
+qint64 RemoteServer::UnreadBytes() const
+{
+    qint64 total = 0;
+    for (const auto& entry : connections_)
+        total += entry.first->bytesAvailable() + entry.second.unread.size() - entry.second.unreadAt +
+                 static_cast<qint64>(entry.second.record.Partial.size());
+    return total;
+}
+
+void RemoteServer::PauseAccepting()
+{
+    // No descriptor is left: the connection stays in the listen queue, and retrying at once
+    // would only spin. Qt has already stopped accepting; it resumes after a pause.
+    server_.pauseAccepting();
+    emit AcceptPaused();
+    QTimer::singleShot(kAcceptPauseMs, this, [this] {
+        if (server_.isListening())
+            server_.resumeAccepting();
+    });
 }
 
 RemoteServer::~RemoteServer()
@@ -56,6 +120,7 @@ void RemoteServer::Close()
     for (auto& entry : connections_) {
         QTcpSocket* socket = entry.first;
         QObject::disconnect(socket, nullptr, this, nullptr);
+        limit_.Release(socket);
         socket->abort();
         socket->deleteLater();
     }
@@ -97,7 +162,7 @@ bool RemoteServer::RemoteSwitched(bool checked)
 void RemoteServer::AcceptPending()
 {
     while (QTcpSocket* socket = server_.nextPendingConnection()) {
-        if (connections_.size() >= static_cast<size_t>(kMaxConnections)) {
+        if (!limit_.Admit(socket)) {
             socket->abort();  // unanswered, and no connect event: nobody was let in
             delete socket;
             continue;
@@ -111,7 +176,10 @@ void RemoteServer::ServerSocket1ClientConnect(QTcpSocket* socket)
     socket->setReadBufferSize(kMaxMessageBytes);
     // Every message is a single small exchange: send replies at once rather than gathering them.
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    connections_.emplace(socket, Client{RemoteConnection{}, PeerText(socket->peerAddress()), {}, false});
+    Client client;
+    client.address = socket->peerAddress();
+    client.peer = PeerText(client.address).toStdString();
+    connections_.emplace(socket, std::move(client));
     connect(socket, &QTcpSocket::readyRead, this, [this, socket] { ServerSocket1ClientRead(socket); });
     connect(socket, &QTcpSocket::disconnected, this,
             [this, socket] { ServerSocket1ClientDisconnect(socket); });
@@ -128,46 +196,66 @@ void RemoteServer::ServerSocket1ClientConnect(QTcpSocket* socket)
 
 void RemoteServer::ServerSocket1ClientRead(QTcpSocket* socket)
 {
-    const auto it = connections_.find(socket);
-    // A connection whose login waits is not read: its bytes stay with the socket, and TCP
-    // holds the client back once they fill the read buffer.
-    if (it == connections_.end() || it->second.held)
-        return;
-    const QByteArray bytes = socket->readAll();
-    if (bytes.isEmpty())
-        return;
-    for (std::string& message :
-         RemoteSplitMessages(it->second.record, std::string_view(bytes.constData(), bytes.size())))
-        it->second.waiting.push_back(std::move(message));
-    HandleWaiting(socket);
+    for (;;) {
+        const auto it = connections_.find(socket);
+        // A connection whose login waits is not read: its bytes stay with the socket, and TCP
+        // holds the client back once they fill the read buffer.
+        if (it == connections_.end() || it->second.held || it->second.unreadAt < it->second.unread.size())
+            return;
+        socket->setReadBufferSize(kMaxMessageBytes);
+        QByteArray bytes = socket->read(kMaxMessageBytes);
+        if (bytes.isEmpty())
+            return;
+        limit_.MarkActive(socket);
+        it->second.unread = std::move(bytes);
+        it->second.unreadAt = 0;
+        if (!HandleWaiting(socket))
+            return;
+    }
 }
 
-void RemoteServer::HandleWaiting(QTcpSocket* socket)
+bool RemoteServer::HandleWaiting(QTcpSocket* socket)
 {
     for (;;) {
         // Looked up again each time: a receiver of the signals below may have closed the server.
         const auto it = connections_.find(socket);
         if (it == connections_.end())
-            return;
+            return false;
         Client& client = it->second;
-        if (client.waiting.empty())
+        if (client.held)
+            return false;
+        const std::string_view rest(client.unread.constData() + client.unreadAt,
+                                    static_cast<size_t>(client.unread.size() - client.unreadAt));
+        size_t used = 0;
+        std::optional<std::string> message = RemoteTakeMessage(client.record, rest, &used);
+        client.unreadAt += static_cast<qsizetype>(used);
+        if (!message) {
+            client.unread = QByteArray();  // memory back at once, not at the next read
+            client.unreadAt = 0;
             break;
-        const std::string message = std::move(client.waiting.front());
-        client.waiting.pop_front();
-        if (RemoteIsLoginAttempt(message)) {
-            const int64_t waitMs = throttle_.AnswerDueMs(client.peer) - clock_.elapsed();
-            if (waitMs > 0) {
-                client.waiting.push_front(message);
-                client.held = true;
-                QTimer::singleShot(
-                    std::chrono::milliseconds(waitMs), Qt::PreciseTimer, this,
-                    [this, guard = QPointer<QTcpSocket>(socket)] { LoginWaitOver(guard.data()); });
-                return;
-            }
         }
-        HandleMessage(socket, client, message);
+        if (RemoteIsLoginAttempt(*message)) {
+            // Every password check goes through the guard, which runs it when the budget allows.
+            client.held = true;
+            if (!sweep_->isActive())
+                sweep_->start();
+            // Meanwhile the socket takes from the system only what fills one read with the rest
+            // of this one, so a held connection keeps at most kMaxMessageBytes here.
+            const qint64 rest = client.unread.size() - client.unreadAt;
+            socket->setReadBufferSize(std::max<qint64>(1, kMaxMessageBytes - rest));
+            guard_->Enqueue(
+                client.address, socket,
+                [self = QPointer<RemoteServer>(this), socket, m = std::move(*message)] {
+                    if (self)
+                        self->LoginChecked(socket, m);
+                },
+                client.failedLogins == 0);
+            return false;
+        }
+        HandleMessage(socket, client, *message);
     }
     emit MessageHandled();
+    return true;
 }
 
 void RemoteServer::HandleMessage(QTcpSocket* socket, Client& client, const std::string& message)
@@ -176,11 +264,14 @@ void RemoteServer::HandleMessage(QTcpSocket* socket, Client& client, const std::
     RemoteLogin login = RemoteLogin::None;
     const std::optional<std::string> reply =
         RemoteClientRead(remote_, model_, client.record, message, &login);
-    if (login == RemoteLogin::Accepted)
-        throttle_.Succeeded(client.peer);
-    // Rounded up, so the clock's granularity never shortens the wait that follows.
-    if (login == RemoteLogin::Failed)
-        throttle_.Failed(client.peer, clock_.elapsed() + 1);
+    if (login == RemoteLogin::Accepted) {
+        guard_->Record(client.address, true);
+        limit_.MarkLoggedIn(socket);
+    }
+    if (login == RemoteLogin::Failed) {
+        guard_->Record(client.address, false);
+        ++client.failedLogins;
+    }
     if (reply)
         Send(socket, RemoteAnswerBytes(client.record, *reply));
     const QString peer = QString::fromStdString(client.peer);
@@ -190,15 +281,16 @@ void RemoteServer::HandleMessage(QTcpSocket* socket, Client& client, const std::
         emit RelayBitsChanged(peer);
 }
 
-void RemoteServer::LoginWaitOver(QTcpSocket* socket)
+void RemoteServer::LoginChecked(QTcpSocket* socket, const std::string& message)
 {
-    // A connection that went away while its login waited gets no answer.
+    // The guard drops the wait of a socket that is destroyed; one that is closing is still here.
     const auto it = connections_.find(socket);
-    if (socket == nullptr || it == connections_.end())
+    if (it == connections_.end())
         return;
     it->second.held = false;
-    HandleWaiting(socket);
-    ServerSocket1ClientRead(socket);  // what arrived while the login waited
+    HandleMessage(socket, it->second, message);
+    if (HandleWaiting(socket))
+        ServerSocket1ClientRead(socket);  // what arrived while the login waited
 }
 
 void RemoteServer::ServerSocket1ClientDisconnect(QTcpSocket* socket)
@@ -209,6 +301,8 @@ void RemoteServer::ServerSocket1ClientDisconnect(QTcpSocket* socket)
     const bool before = remote_.ClientConnectedLast;
     RemoteClientDisconnect(remote_, it->second.record);
     connections_.erase(it);
+    limit_.Release(socket);
+    ScheduleTrim();
     QObject::disconnect(socket, nullptr, this, nullptr);
     // Deleting the socket closes a failed connection too; not now, since its own signal is
     // still being delivered.

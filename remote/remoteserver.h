@@ -5,17 +5,19 @@
 // window only forwards the box's state and shows the lamp.
 #pragma once
 
-#include <QElapsedTimer>
+#include <QByteArray>
 #include <QHostAddress>
 #include <QObject>
 #include <QString>
 #include <QTcpServer>
+#include <QTimer>
 #include <cstdint>
-#include <deque>
 #include <string>
 #include <unordered_map>
 
 #include "engine/model.h"
+#include "remote/connectionlimit.h"
+#include "remote/loginguard.h"
 #include "remote/protocol.h"
 
 class QTcpSocket;
@@ -28,15 +30,22 @@ namespace tavoxa {
 constexpr qint64 kMaxPendingReplyBytes = 64 * 1024;
 // Listen queue of connections not yet accepted.
 constexpr int kListenBacklog = 5;
-// Connections served at once; further ones are closed as they arrive, so idle connections cannot
-// use up the file descriptors the program needs to write its files.
+// Connections served at once, so idle connections cannot use up the file descriptors the
+// program needs to write its files; ConnectionLimit decides who makes room.
 constexpr int kMaxConnections = 256;
+// At the descriptor limit the server stops accepting for this long rather than retrying at once.
+constexpr int kAcceptPauseMs = 500;
+// How often connections held behind the login guard are looked at for a peer that has gone.
+constexpr int kHeldSweepMs = 250;
 
 class RemoteServer : public QObject {
     Q_OBJECT
 
 public:
-    RemoteServer(RemoteSettings& remote, Model& model, QObject* parent = nullptr);
+    // `clock` (may be null for the steady clock) times the login budget and idle connections;
+    // it must outlive the server.
+    RemoteServer(RemoteSettings& remote, Model& model, QObject* parent = nullptr,
+                 const MonotonicClock* clock = nullptr);
     // Drops every connection without disconnect events.
     ~RemoteServer() override;
 
@@ -63,6 +72,14 @@ public:
     // the loopback. Takes effect at the next opening.
     void SetListenAddress(const QHostAddress& address) { address_ = address; }
 
+    // The login guard the server asks before each password check; its own one unless the
+    // program shares one between all ways of logging in. `guard` must outlive the server.
+    void SetLoginGuard(LoginGuard* guard);
+    LoginGuard& loginGuard() { return *guard_; }
+    ConnectionLimit& connectionLimit() { return limit_; }
+    // Bytes read from clients and not yet handled, over all connections.
+    qint64 UnreadBytes() const;
+
     // End of every second tick: when the close is due, closes the server and returns to Idle.
     void RemoteCloseStep();
 
@@ -80,6 +97,10 @@ signals:
     void RelayBitsChanged(const QString& peer);
     // A login attempt from address `peer` was refused.
     void LoginFailed(const QString& peer);
+    // A log line of the login guard (failed logins, at most one line a second).
+    void LogLine(const QString& line);
+    // Accepting stopped for kAcceptPauseMs: no descriptor was left for a new connection.
+    void AcceptPaused();
     // The bytes of one read of a client have been dealt with: every message in them handled
     // (replies queued), an unfinished line kept. A slowed-down login delays it.
     void MessageHandled();
@@ -87,20 +108,30 @@ signals:
 private:
     struct Client {
         RemoteConnection record;
+        QHostAddress address;
         std::string peer;  // the peer address as text (IPv4 without the IPv6 mapping)
-        // Messages of the last read not handled yet: they wait behind a slowed-down login,
-        // and the socket is not read meanwhile.
-        std::deque<std::string> waiting;
+        // The last read, not yet all handled: it waits, uncut, behind a login the guard holds,
+        // and the socket is not read meanwhile. So one connection holds at most one read
+        // (kMaxMessageBytes) and one waiting login.
+        QByteArray unread;
+        qsizetype unreadAt = 0;
         bool held = false;
+        int failedLogins = 0;
     };
 
     void AcceptPending();
+    void PauseAccepting();
     void ServerSocket1ClientConnect(QTcpSocket* socket);
     void ServerSocket1ClientRead(QTcpSocket* socket);
-    // Handles the waiting messages of `socket` in order, until one is a login that must wait.
-    void HandleWaiting(QTcpSocket* socket);
+    // Handles the unread messages of `socket` in order, until one is a login that must wait.
+    // False when the connection is gone or held.
+    bool HandleWaiting(QTcpSocket* socket);
     void HandleMessage(QTcpSocket* socket, Client& client, const std::string& message);
-    void LoginWaitOver(QTcpSocket* socket);
+    void LoginChecked(QTcpSocket* socket, const std::string& message);
+    // Ends held connections whose peer has gone: Qt does not watch a socket whose read buffer
+    // is full, so without this a closed connection would keep its memory until its check.
+    void SweepHeld();
+    void ScheduleTrim();
     // Runs for a normal close and for a failed connection alike, once per connection.
     void ServerSocket1ClientDisconnect(QTcpSocket* socket);
     void Send(QTcpSocket* socket, std::string_view bytes);
@@ -113,8 +144,11 @@ private:
     uint16_t port_ = kDefaultRemotePort;  // the server's own port setting
     QString lastError_;
     std::unordered_map<QTcpSocket*, Client> connections_;
-    RemoteLoginThrottle throttle_;
-    QElapsedTimer clock_;  // the throttle's monotonic time
+    LoginGuard ownGuard_;
+    LoginGuard* guard_ = &ownGuard_;
+    ConnectionLimit limit_;
+    QTimer* sweep_ = nullptr;
+    bool trimPending_ = false;
 };
 
 }  // namespace tavoxa

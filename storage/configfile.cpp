@@ -242,7 +242,8 @@ void KeepFailedFile(const std::string& path, StorageState& state)
         state.PendingBackups.erase(pending);  // the file is gone: nothing left to keep
         return;
     }
-    WriteFileAtomically(BackupName(path), *contents);
+    // The copy is as private as the file it copies.
+    WriteFileAtomicallyWithMode(BackupName(path), *contents, FileMode(path).value_or(0600));
     state.PendingBackups.erase(pending);
 }
 

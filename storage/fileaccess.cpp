@@ -1,5 +1,6 @@
 #include "storage/fileaccess.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -176,7 +177,54 @@ void CheckReplaceable(const std::string& path)
         throw IoError(kIoCannotCreate);
 }
 
+void WriteReplacing(const std::string& path, std::string_view bytes, mode_t newFileMode, bool exactMode);
+
 void WriteFileAtomically(const std::string& path, std::string_view bytes, mode_t newFileMode)
+{
+    WriteReplacing(path, bytes, newFileMode, false);
+}
+
+void WriteFileAtomicallyWithMode(const std::string& path, std::string_view bytes, mode_t mode)
+{
+    WriteReplacing(path, bytes, mode, true);
+}
+
+std::optional<mode_t> FileMode(const std::string& path)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0)
+        return std::nullopt;
+    return info.st_mode & 07777;
+}
+
+std::vector<std::string> RemoveStaleTemporaries(const std::vector<std::string>& targets)
+{
+    std::vector<std::string> removed;
+    for (const std::string& target : targets) {
+        const std::string resolved = ResolvedTarget(target);
+        const std::string folder = DirectoryOf(resolved);
+        const std::string prefix = resolved.substr(resolved.find_last_of('/') + 1) + ".tmp";
+        DIR* dir = ::opendir(folder.c_str());
+        if (!dir)
+            continue;
+        while (const dirent* entry = ::readdir(dir)) {
+            const std::string name = entry->d_name;
+            if (name.size() <= prefix.size() || name.size() > prefix.size() + 6 ||
+                name.compare(0, prefix.size(), prefix) != 0 ||
+                name.find_first_not_of("0123456789", prefix.size()) != std::string::npos)
+                continue;
+            const std::string path = folder + "/" + name;
+            struct stat info {};
+            if (::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::geteuid() &&
+                ::unlink(path.c_str()) == 0)
+                removed.push_back(path);
+        }
+        ::closedir(dir);
+    }
+    return removed;
+}
+
+void WriteReplacing(const std::string& path, std::string_view bytes, mode_t newFileMode, bool exactMode)
 {
     CheckReplaceable(path);
     const std::string target = ResolvedTarget(path);
@@ -206,7 +254,9 @@ void WriteFileAtomically(const std::string& path, std::string_view bytes, mode_t
     try {
         WriteAllTo(fd.get(), bytes);
         mode_t mode = newFileMode;
-        if (exists) {
+        if (exactMode) {
+            // as given
+        } else if (exists) {
             mode = old.st_mode & 07777;
         } else {
             const mode_t mask = ::umask(0);

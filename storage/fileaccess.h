@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tavoxa {
 
@@ -47,6 +48,14 @@ void CheckReplaceable(const std::string& path);
 // missing or unwritable directory without a writable file in it. Throws IoError with the
 // platform code when writing or replacing fails afterwards.
 void WriteFileAtomically(const std::string& path, std::string_view bytes, mode_t newFileMode = 0666);
+// The same, and the file gets exactly `mode` whether it exists or not (a copy keeps the mode of
+// what it copies: a backup of a file holding a password stays private).
+void WriteFileAtomicallyWithMode(const std::string& path, std::string_view bytes, mode_t mode);
+// The mode bits of an existing file, or nullopt.
+std::optional<mode_t> FileMode(const std::string& path);
+// Removes what a save cut off (a power cut, a kill) left of each of `targets`: the temporary
+// files "<target>.tmpNNN" a replace writes first. Returns the names removed.
+std::vector<std::string> RemoveStaleTemporaries(const std::vector<std::string>& targets);
 
 // Writes all of `bytes` to an open device, or throws IoError with the platform code.
 void WriteAll(QFileDevice& file, std::string_view bytes);

@@ -1,10 +1,18 @@
 #include "storage/instancelock.h"
 
+#include <signal.h>
+#include <sys/stat.h>
+
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLockFile>
 #include <QStandardPaths>
+#include <QSysInfo>
 #include <QUrl>
+#include <cerrno>
 
 namespace tavoxa {
 namespace {
@@ -18,6 +26,39 @@ struct Attempt {
     std::unique_ptr<QLockFile> lock;
     QLockFile::LockError error = QLockFile::NoError;
 };
+
+enum class Leftover { None, Cleared, OtherHost, BeingWritten };
+
+// A lock file already there that no program holds any more: one naming a process that has
+// ended on this host, or one that cannot be read (a power cut while it was being written) is
+// removed. One from another host (a folder shared over the network) is left for the user, who
+// alone can tell whether that program still runs; *host names it.
+Leftover ClearLeftoverLock(const QString& path, QString* host)
+{
+    QFile file(path);
+    if (!file.exists())
+        return Leftover::None;
+    const QStringList lines = file.open(QIODevice::ReadOnly)
+                                  ? QString::fromUtf8(file.read(4096)).split(QLatin1Char('\n'))
+                                  : QStringList();
+    bool pidOk = false;
+    const qint64 pid = lines.value(0).toLongLong(&pidOk);
+    const QString lockHost = lines.value(2).trimmed();
+    if (pidOk && pid > 0) {
+        if (!lockHost.isEmpty() && lockHost != QSysInfo::machineHostName()) {
+            *host = lockHost;
+            return Leftover::OtherHost;
+        }
+        if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM)
+            return Leftover::None;  // alive: QLockFile says who holds it
+    } else {
+        // Unreadable or empty: a program starting this very moment may still be writing it.
+        const QDateTime changed = QFileInfo(path).lastModified();
+        if (changed.isValid() && qAbs(changed.msecsTo(QDateTime::currentDateTime())) < 2000)
+            return Leftover::BeingWritten;
+    }
+    return QFile::remove(path) ? Leftover::Cleared : Leftover::None;
+}
 
 Attempt TryLock(const QString& path)
 {
@@ -79,11 +120,33 @@ LockResult InstanceLock::Acquire(const QString& folder, QString* message)
     lock_.reset();
     const QString absolute = AbsoluteFolder(folder);
 
-    Attempt local = TryLock(absolute + QLatin1Char('/') + QLatin1String(kInstanceLockName));
+    const QString localPath = absolute + QLatin1Char('/') + QLatin1String(kInstanceLockName);
+    QString otherHost;
+    switch (ClearLeftoverLock(localPath, &otherHost)) {
+        case Leftover::OtherHost:
+            text =
+                QStringLiteral(
+                    "The lock file %1 was left by a program on the host %2. If no program on %2 works with "
+                    "the files in %3 any more, remove %1 and start again.")
+                    .arg(localPath, otherHost, absolute);
+            return LockResult::HeldByOther;
+        case Leftover::BeingWritten:
+            text = QStringLiteral("another program is just starting with the files in %1 (lock file %2).")
+                       .arg(absolute, localPath);
+            return LockResult::HeldByOther;
+        case Leftover::Cleared:
+            text =
+                QStringLiteral("A lock file %1 that no running program held was taken over.").arg(localPath);
+            break;
+        case Leftover::None:
+            break;
+    }
+    Attempt local = TryLock(localPath);
     if (local.error == QLockFile::NoError) {
         lock_ = std::move(local.lock);
         return LockResult::Locked;
     }
+    text.clear();
     if (local.error == QLockFile::LockFailedError) {
         text = QStringLiteral("%1 already works with the files in %2 (lock file %3).")
                    .arg(HolderText(*local.lock), absolute, local.lock->fileName());
@@ -93,6 +156,11 @@ LockResult InstanceLock::Acquire(const QString& folder, QString* message)
     // No file can be created in the folder: the lock goes to the user's runtime folder, where
     // every program started in this folder by this user finds it.
     const QString runtimePath = RuntimeLockPath(absolute);
+    if (ClearLeftoverLock(runtimePath, &otherHost) == Leftover::BeingWritten) {
+        text = QStringLiteral("another program is just starting with the files in %1 (lock file %2).")
+                   .arg(absolute, runtimePath);
+        return LockResult::HeldByOther;
+    }
     Attempt runtime = TryLock(runtimePath);
     if (runtime.error == QLockFile::NoError) {
         lock_ = std::move(runtime.lock);

@@ -2,8 +2,10 @@
 //
 // Two programs started in the same folder would each write both files at close, and the one
 // closing last would silently undo the other's changes. The lock is a QLockFile beside
-// swcf.ini; it records the holder's process id, so a lock left by a program that crashed is
-// taken over. Used on the thread that starts the program.
+// swcf.ini; it records the holder's process id and host, so a lock left by a program that
+// crashed, or one that cannot be read (a power cut during a start), is taken over. A lock from
+// another host is never taken: the message names the host and the file to remove. Used on the
+// thread that starts the program.
 #pragma once
 
 #include <QString>
@@ -32,8 +34,8 @@ public:
     // Takes the lock for `folder` ("<folder>/tavoxa.lock"; where no file can be created in the
     // folder, RuntimeLockPath(folder)) and holds it until this object goes. `message` (may be
     // null) gets a plain English sentence for HeldByOther (naming the holder's process id) and
-    // Unavailable (the reason), and for Locked when the lock went to the runtime folder; it is
-    // cleared otherwise.
+    // Unavailable (the reason), and for Locked when the lock went to the runtime folder or a
+    // left-over lock was taken over; it is cleared otherwise.
     LockResult Acquire(const QString& folder, QString* message);
 
     // The lock file in use; empty while no lock is held.

@@ -30,6 +30,8 @@ public:
         env.remove("DISPLAY");
         env.remove("WAYLAND_DISPLAY");
         env.remove("QT_QPA_PLATFORM");
+        env.remove("INVOCATION_ID");  // as started from a terminal unless a test says otherwise
+        env.remove("JOURNAL_STREAM");
         process_.setProcessEnvironment(env);
         process_.setWorkingDirectory(folder);
     }
@@ -41,6 +43,8 @@ public:
         env.insert(name, value);
         process_.setProcessEnvironment(env);
     }
+    // Standard error into `path` (a FIFO that nobody reads, say) instead of the test's pipe.
+    void SetStderrFile(const QString& path) { process_.setStandardErrorFile(path); }
 
     bool Start(const QStringList& args = {})
     {

@@ -56,3 +56,16 @@ TEST(AnswerStream, TextNoServerSendsIsUnreadable)
 
 }  // namespace
 }  // namespace tavoxa
+
+namespace tavoxa {
+namespace {
+
+// Whatever a server sends, what the client prints holds no control character.
+TEST(EscapedServerBytes, ControlCharactersAndBytesPastAsciiAreShownAsEscapes)
+{
+    EXPECT_EQ(EscapedServerBytes(QByteArray("ok\x1b[2J\r\n\x7f\xff\\x", 12)).toStdString(),
+              "ok\\x1b[2J\\x0d\\x0a\\x7f\\xff\\\\x");
+}
+
+}  // namespace
+}  // namespace tavoxa

@@ -265,39 +265,5 @@ TEST(RemoteSplitMessages, CutsLinesAndEndsAnswersOnceTheConnectionUsesLineEnds)
     }
 }
 
-TEST(RemoteLoginThrottle, ThreeFreeFailuresThenDoublingWaitsUntilASuccess)
-{
-    RemoteLoginThrottle throttle;
-    const std::string peer = "192.0.2.1";
-    int64_t now = 5000;
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_LE(throttle.AnswerDueMs(peer), now) << i;
-        throttle.Failed(peer, now += 10);
-    }
-    int64_t wait = 1000;
-    for (int i = 0; i < 8; ++i, wait = std::min<int64_t>(wait * 2, 30000)) {
-        EXPECT_EQ(throttle.AnswerDueMs(peer), now + wait) << i;
-        throttle.Failed(peer, now += wait);
-    }
-    EXPECT_EQ(throttle.AnswerDueMs(peer), now + 30000);
-    EXPECT_LE(throttle.AnswerDueMs("192.0.2.2"), now);  // another address is not slowed
-    throttle.Succeeded(peer);
-    throttle.Failed(peer, now);
-    EXPECT_LE(throttle.AnswerDueMs(peer), now);
-}
-
-TEST(RemoteLoginThrottle, ForgetsAddressesWhoseWaitRanOutWhenFull)
-{
-    RemoteLoginThrottle throttle;
-    for (size_t i = 0; i < kMaxThrottledPeers; ++i)
-        throttle.Failed("peer" + std::to_string(i), 0);
-    throttle.Failed("peer0", 1);
-    throttle.Failed("peer0", 1);  // a third failure: slowed down, so kept
-    EXPECT_EQ(throttle.PeerCount(), kMaxThrottledPeers);
-    throttle.Failed("new", 2);
-    EXPECT_EQ(throttle.PeerCount(), 2u);
-    EXPECT_EQ(throttle.AnswerDueMs("peer0"), 1001);
-}
-
 }  // namespace
 }  // namespace tavoxa

@@ -1,9 +1,8 @@
 // What keeps strangers out and the server usable, with real clients on the loopback: no login
-// without a password or during a pending close, the slow-down of guessing, the connection
-// limit, and line-ended messages.
-#include <QElapsedTimer>
-#include <memory>
-#include <vector>
+// without a password or during a pending close, and line-ended messages. The budget of logins
+// and connections is in guard_test.cpp.
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include "testclient.h"
 
@@ -49,57 +48,6 @@ TEST_F(ServerTest, RefusedLoginsLockSwitchingAndEachFailureIsReported)
     EXPECT_FALSE(server.IsOpen());
 }
 
-TEST_F(ServerTest, GuessingIsSlowedDownPerAddressWithoutHoldingUpOthers)
-{
-    QSignalSpy failed(&server, &RemoteServer::LoginFailed);
-    TestClient guesser(port), reader(port), leaver(port);
-    ASSERT_TRUE(guesser.Greeted() && reader.Greeted() && leaver.Greeted());
-    guesser.Send("Pass:a\n");
-    EXPECT_EQ(guesser.Receive(8), "nolegal\n");
-    guesser.Send("Pass:b\n");
-    EXPECT_EQ(guesser.Receive(8), "nolegal\n");
-    QElapsedTimer sinceThirdFailure;  // started before the server records the failure
-    sinceThirdFailure.start();
-    guesser.Send("Pass:c\n");
-    EXPECT_EQ(guesser.Receive(8), "nolegal\n");
-
-    guesser.Send("Pass:pw\n");  // even the right password waits
-    leaver.Send("Pass:d");      // waits as well, and its connection goes away meanwhile
-    model.RelayBits = 9;
-    EXPECT_EQ(reader.Repeat(), "9");  // served meanwhile, from the same address
-    leaver.socket.disconnectFromHost();
-    EXPECT_EQ(guesser.Receive(6), "legal\n");
-    EXPECT_GE(sinceThirdFailure.elapsed(), 1000);
-    EXPECT_EQ(failed.count(), 3);  // the attempt of the connection that left was dropped
-
-    // A success forgets the failures: the next wrong password is answered at once.
-    QElapsedTimer afterSuccess;
-    afterSuccess.start();
-    reader.Send("Pass:e");
-    EXPECT_EQ(reader.Receive(7), "nolegal");
-    EXPECT_LT(afterSuccess.elapsed(), 900);
-}
-
-TEST_F(ServerTest, ConnectionsPastTheLimitAreClosedAtOnce)
-{
-    std::vector<std::unique_ptr<TestClient>> clients;
-    for (int i = 0; i < kMaxConnections; ++i) {
-        clients.push_back(std::make_unique<TestClient>(port));
-        ASSERT_TRUE(clients.back()->Greeted()) << i;
-    }
-    QSignalSpy connectedLast(&server, &RemoteServer::ClientConnectedLastChanged);
-    TestClient extra(port);
-    EXPECT_TRUE(extra.Closed());
-    EXPECT_EQ(extra.got.size(), 0);  // not even greeted
-    EXPECT_EQ(server.ConnectionCount(), kMaxConnections);
-    EXPECT_EQ(connectedLast.count(), 0);
-
-    clients.front()->socket.disconnectFromHost();
-    ASSERT_TRUE(ConnectionsAre(kMaxConnections - 1));
-    TestClient next(port);
-    EXPECT_TRUE(next.Greeted());
-}
-
 TEST_F(ServerTest, LineEndedMessagesAreCutIntoLinesAndAnsweredWithLineEnds)
 {
     model.RelayBits = 7;
@@ -115,6 +63,28 @@ TEST_F(ServerTest, LineEndedMessagesAreCutIntoLinesAndAnsweredWithLineEnds)
     EXPECT_EQ(model.RelayBits, 3);
     c.Send("repeat\nrepeat\n");
     EXPECT_EQ(c.Receive(4), "3\n3\n");
+}
+
+// Out of descriptors, the server stops accepting for a moment instead of trying again at once,
+// and takes the waiting connections once descriptors are free.
+TEST_F(ServerTest, AtTheDescriptorLimitAcceptingPausesAndGoesOn)
+{
+    QSignalSpy paused(&server, &RemoteServer::AcceptPaused);
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    const int lowestFree = ::dup(0);
+    ::close(lowestFree);
+    rlimit low = saved;
+    low.rlim_cur = static_cast<rlim_t>(lowestFree) + 2;  // room for one client and no accept
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    TestClient first(port);
+    const bool pausedAtLimit = WaitUntil([&] { return paused.count() > 0; });
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+    EXPECT_TRUE(pausedAtLimit);
+    EXPECT_EQ(paused.count(), 1);  // not retried in a loop meanwhile
+    EXPECT_TRUE(first.Greeted());
+    TestClient second(port);
+    EXPECT_TRUE(second.Greeted());
 }
 
 }  // namespace

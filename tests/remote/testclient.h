@@ -20,7 +20,13 @@ namespace tavoxa::testing {
 
 class TestClient {
 public:
-    explicit TestClient(uint16_t port) { socket.connectToHost(QHostAddress::LocalHost, port); }
+    // `from`, when given, is the client's own address (any 127.x.y.z reaches the loopback).
+    explicit TestClient(uint16_t port, const QHostAddress& from = QHostAddress())
+    {
+        if (!from.isNull())
+            socket.bind(from);
+        socket.connectToHost(QHostAddress::LocalHost, port);
+    }
 
     // Connected and greeted with "connect".
     bool Greeted() { return Receive(7) == "connect"; }

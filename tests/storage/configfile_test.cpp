@@ -168,6 +168,7 @@ TEST_F(ConfigFileTest, FileThatFailedToLoadIsKeptOnceAsBak)
     const std::string path = Path(file);
     const std::string broken = "1\r\n32\r\nToggle\r\n";
     PutFile(file, broken);
+    ASSERT_EQ(::chmod(path.c_str(), 0600), 0);  // the copy must be as private
     EXPECT_EQ(Load(path), 106);
     EXPECT_EQ(state_.PendingBackups.count(AbsoluteFilePath(path)), 1u);
 
@@ -178,6 +179,7 @@ TEST_F(ConfigFileTest, FileThatFailedToLoadIsKeptOnceAsBak)
 
     ASSERT_EQ(Save(path, FilledSettings(1, 0.5)), 0);
     EXPECT_EQ(FileBytes(In("relays.dat.bak")), broken);
+    EXPECT_EQ(FileMode(Path(In("relays.dat.bak"))), std::optional<mode_t>(0600));
     EXPECT_EQ(FileBytes(file), WriteConfiguration(FilledSettings(1, 0.5), 2, 32));
     EXPECT_TRUE(state_.PendingBackups.empty());
 
@@ -185,6 +187,21 @@ TEST_F(ConfigFileTest, FileThatFailedToLoadIsKeptOnceAsBak)
     ASSERT_EQ(Save(path, FilledSettings(2, 0.5)), 0);
     EXPECT_EQ(FileBytes(In("relays.dat.bak")), broken);
     EXPECT_EQ(FileBytes(file), WriteConfiguration(FilledSettings(2, 0.5), 2, 32));
+}
+
+// Only what a cut-off save leaves (the name, ".tmp" and up to six digits) is removed.
+TEST_F(ConfigFileTest, StaleTemporariesOfASaveAreRemovedAndNothingElse)
+{
+    const std::string path = Path(In("relays.dat"));
+    for (const char* name : {"relays.dat.tmp123456", "relays.dat.tmp7", "relays.dat.tmpx",
+                             "relays.dat.tmp1234567", "other.dat.tmp12", "relays.dat"})
+        PutFile(In(name), "x");
+    const std::vector<std::string> removed = RemoveStaleTemporaries({path});
+    EXPECT_EQ(removed.size(), 2u);
+    for (const char* name : {"relays.dat.tmp123456", "relays.dat.tmp7"})
+        EXPECT_FALSE(QFileInfo::exists(In(name))) << name;
+    for (const char* name : {"relays.dat.tmpx", "relays.dat.tmp1234567", "other.dat.tmp12", "relays.dat"})
+        EXPECT_TRUE(QFileInfo::exists(In(name))) << name;
 }
 
 TEST_F(ConfigFileTest, NoBakForAFileThatLoadedOrWasRepaired)

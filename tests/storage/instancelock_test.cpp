@@ -7,9 +7,11 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QLockFile>
+#include <QSysInfo>
 #include <QTemporaryDir>
 
 #include "storagetestutil.h"
@@ -94,6 +96,46 @@ TEST_F(InstanceLockTest, FolderThatCannotBeWrittenLocksInTheRuntimeFolder)
         GTEST_SKIP() << why;
     EXPECT_EQ(result, 0);
     EXPECT_EQ(testing::RawEntries(folder), std::vector<std::string>{});
+}
+
+// A lock file found in the folder: taken over unless a living program on this host may hold it;
+// one from another host is left for the user, with the host and the file named.
+TEST_F(InstanceLockTest, LeftOverLockFilesAreTakenOverOnlyWhenNobodyCanHoldThem)
+{
+    const QString host = QSysInfo::machineHostName();
+    const struct {
+        const char* name;
+        QByteArray contents;
+        bool old;  // written long ago (else just now)
+        LockResult result;
+        QString said;
+    } cases[] = {
+        {"empty, from a power cut", "", true, LockResult::Locked, "taken over"},
+        {"garbled", "\xff\xfe\n", true, LockResult::Locked, "taken over"},
+        {"a process that is gone", "999999999\ntavoxa\n" + host.toUtf8() + "\n", false, LockResult::Locked,
+         "taken over"},
+        {"another host", "1\ntavoxa\nother-board\n", true, LockResult::HeldByOther, "other-board"},
+        {"empty, being written now", "", false, LockResult::HeldByOther, "just starting"},
+    };
+    const QString path = dir_.filePath(kInstanceLockName);
+    for (const auto& c : cases) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(c.contents);
+        file.flush();
+        if (c.old) {
+            ASSERT_TRUE(file.setFileTime(QDateTime::currentDateTime().addSecs(-60),
+                                         QFileDevice::FileModificationTime));
+        }
+        file.close();
+        InstanceLock lock;
+        QString message;
+        EXPECT_EQ(lock.Acquire(dir_.path(), &message), c.result) << c.name << ": " << message.toStdString();
+        EXPECT_TRUE(message.contains(c.said)) << c.name << ": " << message.toStdString();
+        if (c.result == LockResult::HeldByOther) {
+            EXPECT_TRUE(message.contains(path)) << c.name << ": the file to remove is named";
+        }
+    }
 }
 
 }  // namespace
