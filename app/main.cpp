@@ -39,6 +39,13 @@
 
 namespace {
 
+// The name the program's messages begin with.
+#ifdef TAVOXA_SIMULATED
+constexpr char kProgramName[] = "tavoxa-sim";
+#else
+constexpr char kProgramName[] = "tavoxa";
+#endif
+
 int signalPipe[2] = {-1, -1};
 
 void OnStopSignal(int)
@@ -71,8 +78,9 @@ void ArmStopDeadline()
 {
     std::thread([] {
         std::this_thread::sleep_for(kStopDeadline);
-        static const char message[] = "tavoxa: did not end within 3 s of the stop signal; ending now\n";
-        [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, message, sizeof message - 1);
+        static const char message[] = ": did not end within 3 s of the stop signal; ending now\n";
+        [[maybe_unused]] const ssize_t n1 = ::write(STDERR_FILENO, kProgramName, sizeof kProgramName - 1);
+        [[maybe_unused]] const ssize_t n2 = ::write(STDERR_FILENO, message, sizeof message - 1);
         ::_exit(1);
     }).detach();
 }
@@ -123,7 +131,8 @@ bool ChooseHeadlessWhenNoDisplay()
         return qgetenv("QT_QPA_PLATFORM") == "offscreen";
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
-        std::fprintf(stderr, "tavoxa: no display found; running headless on the offscreen platform\n");
+        std::fprintf(stderr, "%s: no display found; running headless on the offscreen platform\n",
+                     kProgramName);
         return true;
     }
     return false;
@@ -137,7 +146,7 @@ int main(int argc, char** argv)
     if (tavoxa::OnlyPrints(argc, argv)) {
         // --help and --version need no platform, no window and no file.
         QCoreApplication app(argc, argv);
-        QCoreApplication::setApplicationName("tavoxa");
+        QCoreApplication::setApplicationName(kProgramName);
         QCoreApplication::setApplicationVersion(tavoxa::kVersionText);
         tavoxa::AppOptions options;
         const int code = tavoxa::ParseOptions(app, options);
@@ -148,7 +157,7 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     const bool headless = windowless || ChooseHeadlessWhenNoDisplay();
     QApplication app(argc, argv);
-    QApplication::setApplicationName("tavoxa");
+    QApplication::setApplicationName(kProgramName);
     QApplication::setApplicationDisplayName("Tavoxa");
     QApplication::setApplicationVersion(tavoxa::kVersionText);
 
@@ -156,7 +165,7 @@ int main(int argc, char** argv)
     if (const int code = tavoxa::ParseOptions(app, options); code >= 0)
         return code;
     if (!options.dir.isEmpty() && !QDir::setCurrent(options.dir)) {
-        std::fprintf(stderr, "tavoxa: cannot change to the folder %s\n", qPrintable(options.dir));
+        std::fprintf(stderr, "%s: cannot change to the folder %s\n", kProgramName, qPrintable(options.dir));
         return 1;
     }
     if (options.plan || !options.planImage.isEmpty())
@@ -167,14 +176,15 @@ int main(int argc, char** argv)
     QString lockMessage;
     switch (lock.Acquire(QDir::currentPath(), &lockMessage)) {
         case tavoxa::LockResult::HeldByOther:
-            std::fprintf(stderr, "tavoxa: %s\n", qPrintable(lockMessage));
+            std::fprintf(stderr, "%s: %s\n", kProgramName, qPrintable(lockMessage));
             return 1;
         case tavoxa::LockResult::Unavailable:
-            std::fprintf(stderr, "tavoxa: warning: %s; going on without a lock\n", qPrintable(lockMessage));
+            std::fprintf(stderr, "%s: warning: %s; going on without a lock\n", kProgramName,
+                         qPrintable(lockMessage));
             break;
         case tavoxa::LockResult::Locked:
             if (!lockMessage.isEmpty())
-                std::fprintf(stderr, "tavoxa: %s\n", qPrintable(lockMessage));
+                std::fprintf(stderr, "%s: %s\n", kProgramName, qPrintable(lockMessage));
             break;
     }
     RaiseDescriptorLimit();
@@ -197,8 +207,8 @@ int main(int argc, char** argv)
     if (!options.logFile.isEmpty()) {
         QString why;
         if (!core.log().OpenFile(options.logFile, &why))
-            std::fprintf(stderr, "tavoxa: cannot write the log file %s: %s\n", qPrintable(options.logFile),
-                         qPrintable(why));
+            std::fprintf(stderr, "%s: cannot write the log file %s: %s\n", kProgramName,
+                         qPrintable(options.logFile), qPrintable(why));
     }
 
     tavoxa::MqttBridge mqtt;
@@ -206,7 +216,7 @@ int main(int argc, char** argv)
         tavoxa::MqttOptions mqttOptions;
         QString why;
         if (!tavoxa::MakeMqttOptions(options, mqttOptions, &why) || !mqtt.Start(mqttOptions, &why)) {
-            std::fprintf(stderr, "tavoxa: MQTT: %s\n", qPrintable(why));
+            std::fprintf(stderr, "%s: MQTT: %s\n", kProgramName, qPrintable(why));
             return 1;
         }
         core.AttachMqtt(&mqtt);

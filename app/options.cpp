@@ -38,6 +38,12 @@ bool HasOption(int argc, char** argv, std::initializer_list<const char*> options
     return false;
 }
 
+// The program's name as its messages begin: "tavoxa" or "tavoxa-sim".
+std::string ProgramName()
+{
+    return QCoreApplication::applicationName().toStdString();
+}
+
 }  // namespace
 
 bool NeedsNoWindow(int argc, char** argv)
@@ -97,7 +103,8 @@ int ParseOptions(const QCoreApplication& app, AppOptions& options)
         parser.addOption(option);
 
     if (!parser.parse(app.arguments())) {
-        std::fprintf(stderr, "tavoxa: %s\nTry 'tavoxa --help'.\n", qPrintable(parser.errorText()));
+        std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", ProgramName().c_str(),
+                     qPrintable(parser.errorText()), ProgramName().c_str());
         return 1;
     }
     if (parser.isSet(help)) {
@@ -105,18 +112,18 @@ int ParseOptions(const QCoreApplication& app, AppOptions& options)
         return 0;
     }
     if (parser.isSet(version)) {
-        std::printf("tavoxa %s\n", kVersionText);
+        std::printf("%s %s\n", ProgramName().c_str(), kVersionText);
         return 0;
     }
     if (!parser.positionalArguments().isEmpty()) {
-        std::fprintf(stderr, "tavoxa: unexpected argument %s\nTry 'tavoxa --help'.\n",
-                     qPrintable(parser.positionalArguments().first()));
+        std::fprintf(stderr, "%s: unexpected argument %s\nTry '%s --help'.\n", ProgramName().c_str(),
+                     qPrintable(parser.positionalArguments().first()), ProgramName().c_str());
         return 1;
     }
     bool daysOk = false;
     options.days = parser.value(days).toInt(&daysOk);
     if (!daysOk || options.days < 1 || options.days > 366) {
-        std::fprintf(stderr, "tavoxa: --days takes a number of days from 1 to 366\n");
+        std::fprintf(stderr, "%s: --days takes a number of days from 1 to 366\n", ProgramName().c_str());
         return 1;
     }
     options.dir = parser.value(dir);
@@ -173,9 +180,9 @@ int RunPlan(const AppOptions& options)
         if (!LoadConfigurationFile(configName, target, storage))
             ApplyDefaults(model, clock);
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "tavoxa: %s: %s\n", configName.c_str(),
+        // As the unattended start-up does: said, then planned on what was read.
+        std::fprintf(stderr, "%s: %s: %s\n", ProgramName().c_str(), configName.c_str(),
                      qPrintable(ErrorReportText(QString::fromUtf8(e.what()))));
-        return 1;
     }
     ForgetCounts(model);
 
@@ -192,7 +199,7 @@ int RunPlan(const AppOptions& options)
     if (!options.planImage.isEmpty()) {
         QString why;
         if (!SavePlanImage(plan, shownNames, options.planImage, &why)) {
-            std::fprintf(stderr, "tavoxa: %s\n", qPrintable(why));
+            std::fprintf(stderr, "%s: %s\n", ProgramName().c_str(), qPrintable(why));
             return 1;
         }
     }

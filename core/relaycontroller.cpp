@@ -105,8 +105,10 @@ void RelayController::Startup()
         LoadSettingsFile();
         LoadConfiguration();
     });
-    if (!filesRead && !unattended_)
+    if (!filesRead && !unattended_) {
+        EmitBusFacts();  // the status lines name the port in force, closed
         return;
+    }
     loggedRelays_ = static_cast<uint8_t>(model_.RelayBits & kRelayMask);
     if (resumeTimers_ && filesRead) {
         // Before the port opens, so the first byte written is the resumed one.
@@ -159,8 +161,8 @@ void RelayController::LoadSettingsFile()
 void RelayController::LoadConfiguration()
 {
     ConfigTarget target(model_, adapter_.ComNumber, adapter_.ChipAddress);
-    // The chooser knows two chips: whatever else the file holds selects the PCF8574, and the
-    // file keeps what the chooser shows.
+    // The chooser knows two chips: 32 selects the PCF8574, whatever else the file holds the
+    // PCF8574A, and the address used and kept in the file is the one the chooser shows.
     const auto settle = [this] {
         adapter_.ChipAddress = ChipAddressOfItem(ChipItemOfAddress(adapter_.ChipAddress));
         emit SettingsReplaced();
@@ -211,21 +213,25 @@ void RelayController::OpenAdapterStep()
 
 void RelayController::HandOver()
 {
-    // The byte on the wire always has the input-logic modes applied with the debounced inputs, so
-    // RESET, T or a remote byte never reach the wire for such a relay; until the inputs have read
-    // stable once after START those relays keep the state they had.
-    uint8_t logicRelays = 0;
-    for (int r = 0; r < kRelayCount; ++r) {
-        if (model_.RelayMode(r) >= ModeIfK1 && model_.RelayMode(r) <= ModeK1XorK2)
-            logicRelays = static_cast<uint8_t>(logicRelays | 1u << r);
+    // The input logic runs only while the port is open: then the byte handed over always has the
+    // input-logic modes applied with the debounced inputs, so RESET, T or a remote byte never reach
+    // the wire for such a relay, and until the inputs have read stable once after START those
+    // relays keep the state they had. While the port is closed what T, RESET, a mode change or a
+    // remote byte did holds, bits 6 and 7 included, until the port opens.
+    if (busStatus_.PortOpen) {
+        uint8_t logicRelays = 0;
+        for (int r = 0; r < kRelayCount; ++r) {
+            if (model_.RelayMode(r) >= ModeIfK1 && model_.RelayMode(r) <= ModeK1XorK2)
+                logicRelays = static_cast<uint8_t>(logicRelays | 1u << r);
+        }
+        if (inputsStable_)
+            ApplyInputLogic(model_, adapter_.K1Closed, adapter_.K2Closed);
+        else
+            model_.RelayBits =
+                static_cast<uint8_t>((model_.RelayBits & ~logicRelays) | (handedOver_ & logicRelays));
+        // Between writes bits 6 and 7 carry the contacts as last read.
+        model_.RelayBits = static_cast<uint8_t>((model_.RelayBits & kRelayMask) | rawInputs_);
     }
-    if (inputsStable_)
-        ApplyInputLogic(model_, adapter_.K1Closed, adapter_.K2Closed);
-    else
-        model_.RelayBits =
-            static_cast<uint8_t>((model_.RelayBits & ~logicRelays) | (handedOver_ & logicRelays));
-    // Between writes bits 6 and 7 carry the contacts as last read.
-    model_.RelayBits = static_cast<uint8_t>((model_.RelayBits & kRelayMask) | rawInputs_);
     handedOver_ = static_cast<uint8_t>(model_.RelayBits & kRelayMask);
     bus_->SetRelayByte(handedOver_);
 }
@@ -254,7 +260,8 @@ void RelayController::OnBusStatus(const BusStatus& status)
 void RelayController::OnRawInputs(uint8_t bits)
 {
     rawInputs_ = static_cast<uint8_t>(bits & kInputMask);
-    model_.RelayBits = static_cast<uint8_t>((model_.RelayBits & kRelayMask) | rawInputs_);
+    if (busStatus_.PortOpen)
+        model_.RelayBits = static_cast<uint8_t>((model_.RelayBits & kRelayMask) | rawInputs_);
 }
 
 void RelayController::OnInputs(bool k1Closed, bool k2Closed)
@@ -474,6 +481,7 @@ void RelayController::Load(const std::string& path)
         Start();
         NoteRelays(QStringLiteral("START after Load"));
     });
+    EmitBusFacts();  // a failed load may have read another COM number
 }
 
 void RelayController::Save(const std::string& path)
@@ -589,6 +597,7 @@ void RelayController::SecondTimerFired()
         return;  // woke before the full second: this second has had its tick
     lastTickSecond_ = second;
 
+    EmitBusFacts();  // the status lines follow the port every tick
     std::vector<SwitchEvent> events;
     SecondTick(model_, clock_, random_, &events);
     HandOver();

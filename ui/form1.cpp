@@ -178,6 +178,9 @@ TForm1::TForm1(RelayController& core, FileDialogs* dialogs, QWidget* parent) : Q
     ShowNames();
     ShowRemoteBox(core_.remoteOn());
     ShowPortControls(core_.portControlsLocked());
+    // At creation every port control is usable, STOP too (it does nothing while stopped); only a
+    // STOP greys STOP out, and an open port enables it again.
+    Button8_->setEnabled(true);
 }
 
 TForm1::~TForm1() = default;

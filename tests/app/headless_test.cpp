@@ -34,6 +34,13 @@ QByteArray ReadFile(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// `config` with its third value, the first of the switch table, made no number.
+std::string WithBadThirdValue(std::string config)
+{
+    const size_t third = config.find("\r\n", config.find("\r\n") + 2) + 2;
+    return config.replace(third, config.find("\r\n", third) - third, "abc");
+}
+
 // A folder with swcf.ini naming relay 2 "Pumpe" and the configuration file `configName` (also in
 // `config`), which holds relay 2 on timer program 1, every day from 06:30:00 to 07:00:00.
 class Folder {
@@ -104,13 +111,12 @@ TEST(Headless, StartupErrorAndFailedSaveAreReported)
         const char* err;
     } cases[] = {
         {"bad.dat", 0, R"((?m)^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d tavoxa[-a-z]*: Ung)"},
-        {"cfg.dat", 1, "tavoxa: E/A-Fehler"},
+        {"cfg.dat", 1, "tavoxa-sim: E/A-Fehler"},
     };
     for (const auto& c : cases) {
         Folder folder(c.config);
-        if (c.code == 0) {  // the third value, the first of the switch table, is not a number
-            const size_t third = folder.config.find("\r\n", folder.config.find("\r\n") + 2) + 2;
-            folder.config.replace(third, folder.config.find("\r\n", third) - third, "abc");
+        if (c.code == 0) {
+            folder.config = WithBadThirdValue(folder.config);
             WriteFile(folder.Path(QString::fromStdString(c.config)), folder.config);
         } else {  // the configuration name is a folder: nothing can be written there, by root either
             ASSERT_TRUE(QDir(folder.dir.path()).remove(QString::fromStdString(c.config)));
@@ -147,7 +153,8 @@ TEST(Headless, SecondProgramInTheSameFolderStopsWhileAPlanStillRuns)
 }
 
 // The commands that print and end: their exit code and output, and the folder unchanged but for
-// the picture asked for.
+// the picture asked for. A value that cannot be read is said, naming the file, and the plan is
+// made of what was read, as the unattended start-up goes on.
 TEST(Headless, CommandsThatOnlyReadLeaveTheFolderAsItWas)
 {
     const struct {
@@ -155,20 +162,30 @@ TEST(Headless, CommandsThatOnlyReadLeaveTheFolderAsItWas)
         int code;
         QStringList output;  // patterns on standard output
         const char* created;
+        bool badValue = false;
+        const char* err = "";  // pattern on standard error
     } cases[] = {
         // Two calendar days, relay 2 switching at 06:30:00 on at least one of them.
         {{"--plan", "--days", "2"},
          0,
          {R"(\nRelay 2 \(Pumpe\), Timer[^\n]*\n(  \w{3} [-\d]{10}  [^\n]*\n){2}\n)", "06:30:00 on"},
          nullptr},
+        {{"--plan", "--days", "2"},
+         0,
+         {R"(\nRelay 2 \(Pumpe\))"},
+         nullptr,
+         true,
+         "(?m)^tavoxa-sim: tavoxa.dat: Ung"},
         {{"--plan-image", "x.png"}, 0, {"^$"}, "x.png"},
-        {{"--version"}, 0, {R"(^tavoxa \S+\n$)"}, nullptr},
-        {{"--no-such-option"}, 1, {"^$"}, nullptr},
-        {{"--plan", "--days", "0"}, 1, {"^$"}, nullptr},
+        {{"--version"}, 0, {R"(^tavoxa-sim \S+\n$)"}, nullptr},
+        {{"--no-such-option"}, 1, {"^$"}, nullptr, false, "(?m)^tavoxa-sim: "},
+        {{"--plan", "--days", "0"}, 1, {"^$"}, nullptr, false, "(?m)^tavoxa-sim: "},
     };
     for (const auto& c : cases) {
         const QString name = c.args.join(' ');
         Folder folder;
+        if (c.badValue)
+            WriteFile(folder.Path("tavoxa.dat"), WithBadThirdValue(folder.config));
         const QStringList before = folder.Listing();
         SimProgram program(folder.dir.path());
         ASSERT_TRUE(program.Start(c.args)) << name.toStdString();
@@ -177,6 +194,8 @@ TEST(Headless, CommandsThatOnlyReadLeaveTheFolderAsItWas)
             EXPECT_TRUE(QRegularExpression(pattern).match(program.Out()).hasMatch())
                 << name.toStdString() << " " << pattern.toStdString() << ":\n"
                 << program.Out().toStdString();
+        EXPECT_TRUE(QRegularExpression(c.err).match(program.Err()).hasMatch()) << name.toStdString() << ":\n"
+                                                                               << program.Err().toStdString();
         QStringList after = folder.Listing();
         if (c.created) {
             EXPECT_TRUE(ReadFile(folder.Path(c.created)).startsWith("\x89PNG\r\n")) << name.toStdString();

@@ -61,19 +61,44 @@ TEST_F(ControllerFiles, NamesPasswordAndPortSurviveARestartByteForByte)
     EXPECT_EQ(FileBytes(work.Path("swcf.ini")), JoinLines(lines));
 }
 
-// The chooser knows two chips: a stored 56 is the PCF 8574 A, anything else the PCF 8574.
+// The chooser knows two chips: a stored 32 is the PCF 8574, anything else (a line 2 that is
+// missing reads as 0) the PCF 8574 A at 0x38; the address used is the one shown, and kept.
 TEST_F(ControllerFiles, StoredComPortAndChipAreOpened)
 {
-    for (const auto& [stored, address] : {std::pair<uint8_t, uint8_t>{56, 0x38}, {32, 0x20}, {33, 0x20}}) {
+    const std::pair<uint8_t, uint8_t> cases[] = {{0, 0x38},  {32, 0x20}, {33, 0x38},
+                                                 {56, 0x38}, {57, 0x38}, {255, 0x38}};
+    for (const auto& [stored, address] : cases) {
         Model settings;
         settings.RelayMode(0) = ModeSecondsTimer;
         PutConfig(settings, 5, stored);
         Start();
         EXPECT_EQ(adapter().ChipAddress, address) << int(stored);
+        EXPECT_EQ(ChipItemOfAddress(adapter().ChipAddress), address == 0x20 ? 0 : 1) << int(stored);
         EXPECT_EQ(adapter().ComNumber, 5);
         EXPECT_TRUE(Settled([this] { return adapter().PortOpen && board.OpenComNumber() == 5; }));
         EXPECT_EQ(model().RelayMode(0), ModeSecondsTimer);
+        ASSERT_TRUE(core->Close());
+        EXPECT_EQ(SplitCrLf(FileBytes(work.Path("haus.dat")))[1], std::to_string(address)) << int(stored);
     }
+}
+
+// After a start-up or a Load that fails, the status lines name the port in force, closed.
+TEST_F(ControllerFiles, StatusLinesFollowThePortAfterAFailedStartupAndAFailedLoad)
+{
+    PutBadNumber("x");  // COM 2
+    Create();
+    QSignalSpy facts(core.get(), &RelayController::BusFactsChanged);
+    core->Startup();
+    StopTimers();
+    ASSERT_FALSE(facts.isEmpty());
+    EXPECT_EQ(facts.last()[0].value<BusFacts>(), (BusFacts{false, 2, false}));
+
+    std::string text = WriteConfiguration(Model(), 4, 32);
+    text.replace(text.find("\r\n", text.find("\r\n") + 2) + 2, 1, "y");
+    PutFile(work.Path("vier.dat"), text);
+    core->Load(work.Path("vier.dat").toStdString());
+    EXPECT_EQ(facts.last()[0].value<BusFacts>(), (BusFacts{false, 4, false}));
+    EXPECT_EQ(report.reports.size(), 2);
 }
 
 TEST_F(ControllerFiles, ABadNumberIsReportedAndLeavesThePortClosed)

@@ -97,7 +97,6 @@ TEST_F(ControllerFixture, InputLogicRelaysAreNotSwitchedBeforeTheContactsHaveRea
     const auto strayed = Watch(board, 0, false);
     Start();
     StopTimers();
-    core->Toggle(0);  // nor does T before then
     ASSERT_TRUE(Settled([this] { return core->inputsStable() && core->busFacts().Connected; }));
     LetTheBusRun(100);
     EXPECT_FALSE(*strayed);
@@ -106,6 +105,61 @@ TEST_F(ControllerFixture, InputLogicRelaysAreNotSwitchedBeforeTheContactsHaveRea
     board.SetK2Closed(false);
     EXPECT_TRUE(Settled([this] { return board.RelayPins() == 1; }))
         << "the logic runs once the contacts are known";
+}
+
+// While the port is closed the input logic does not run: T, RESET, a mode or a remote byte hold
+// as they left the byte, bits 6 and 7 included, until START; then the contacts rule again.
+TEST_F(Switching, WhileStoppedInputLogicRelaysKeepWhatWasDoneToThem)
+{
+    std::unique_ptr<QTcpSocket> client = LoggedInClient();
+    const struct {
+        const char* what;
+        int mode;
+        bool k1, k2;
+        std::function<void()> act;
+        uint8_t stopped;  // RelayBits after the action
+        bool logicOn;     // relay 1 once the port is open again
+    } cases[] = {
+        {"T on XOR", ModeK1XorK2, true, true, [&] { core->Toggle(0); }, 0x01, false},
+        {"RESET", ModeK1NorK2, false, false, [&] { core->Reset(); }, 0x00, true},
+        {"NOR chosen", ModeToggle, false, false, [&] { core->SetRelayMode(0, ModeK1NorK2); }, 0x00, true},
+        {"remote byte", ModeIfK1, false, false,
+         [&] {
+             client->write("193");
+             ASSERT_TRUE(Settled([this] { return model().RelayBits == 0xC1; }));
+         },
+         0xC1, false},
+    };
+    for (const auto& c : cases) {
+        core->SetRelayMode(0, c.mode);
+        board.SetK1Closed(c.k1);
+        board.SetK2Closed(c.k2);
+        ASSERT_TRUE(Settled([&] { return adapter().K1Closed == c.k1 && adapter().K2Closed == c.k2; }))
+            << c.what;
+        core->Stop();
+        ASSERT_TRUE(Settled([this] { return !board.IsOpen(); })) << c.what;
+        if (c.mode == ModeToggle)
+            model().RelayBits = 0;
+        c.act();
+        EXPECT_EQ(model().RelayBits, c.stopped) << c.what;
+        core->Start();
+        EXPECT_TRUE(Settled([&] { return core->inputsStable() && board.RelayPins() == (c.logicOn ? 1 : 0); }))
+            << c.what;
+        core->SetRelayMode(0, ModeToggle);
+    }
+}
+
+// RESET clears the contacts' bits too; with the port open the exchange puts them back as read.
+TEST_F(Switching, ResetClearsTheInputBitsWhileStopped)
+{
+    board.SetK1Closed(false);
+    board.SetK2Closed(false);
+    ASSERT_TRUE(Settled([this] { return (model().RelayBits & 0xC0) == 0xC0; }));
+    core->Reset();
+    EXPECT_EQ(model().RelayBits & 0xC0, 0xC0) << "open: the exchange's reading";
+    core->Stop();
+    core->Reset();
+    EXPECT_EQ(model().RelayBits, 0);
 }
 
 TEST_F(Switching, EachChangeIsLoggedWithItsCause)
@@ -140,7 +194,10 @@ TEST_F(Switching, EachChangeIsLoggedWithItsCause)
              core->Stop();
              core->Load(saved);
          },
-         {"relay 4 off: START after Load"}},
+         // RESET while stopped switches the input-logic relay off too; the contacts rule again
+         // once the port is open.
+         {"relay 1 (Licht) off: START after Load", "relay 4 off: START after Load",
+          "relay 1 (Licht) on: input logic (K1 closed, K2 open)"}},
         {[&] { client->write("Pass:falsch"); }, {"remote login refused from 127.0.0.1"}},
     };
     for (const auto& s : steps) {

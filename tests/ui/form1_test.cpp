@@ -144,6 +144,19 @@ TEST_F(Form1Window, PortControlsAreUsableOnlyWhileTheExchangeIsStopped)
     expectRunning(true);
 }
 
+// A stored port that cannot open leaves every port control usable, STOP too; STOP greys STOP out.
+TEST_F(Form1Window, AfterAFailedOpenAtStartUpStopIsUsableToo)
+{
+    PutFile(work.Path("neun.dat"), WriteConfiguration(Model(), 9, 0x20));
+    PutFile(work.Path("swcf.ini"), JoinLines({"neun.dat"}));
+    Open();
+    for (const char* control : {"RadioGroup1", "ComboBox19", "Button7", "Button11", "Button12", "Button8"})
+        EXPECT_TRUE(Find<QWidget>(control)->isEnabled()) << control;
+    Find<QPushButton>("Button8")->click();
+    EXPECT_FALSE(Find<QWidget>("Button8")->isEnabled());
+    EXPECT_TRUE(Find<QWidget>("Button7")->isEnabled());
+}
+
 TEST_F(Form1Window, OnlyTheUsersChoiceOfAComPortReachesTheController)
 {
     Find<QPushButton>("Button8")->click();
@@ -223,14 +236,14 @@ TEST_F(Form1Window, StartupShowsTheStoredSettingsNamesAndChip)
 TEST_F(Form1Window, TheChipChooserSetsTheAddressAndShowsTheLoadedOne)
 {
     Find<QPushButton>("Button8")->click();
-    Find<QRadioButton>("RadioGroup1Item1")->click();
-    EXPECT_EQ(adapter().ChipAddress, 0x38);
-    // A stored address other than 56 is the PCF 8574, and the chooser shows it.
+    Find<QRadioButton>("RadioGroup1Item0")->click();
+    EXPECT_EQ(adapter().ChipAddress, 0x20);
+    // A stored address other than 32 is the PCF 8574 A, and the chooser shows it.
     PutFile(work.Path("chip.dat"), WriteConfiguration(Model(), 1, 0x21));
     dialogs.answer = work.Path("chip.dat");
     Find<QPushButton>("Button12")->click();
-    EXPECT_EQ(adapter().ChipAddress, 0x20);
-    EXPECT_TRUE(Find<QRadioButton>("RadioGroup1Item0")->isChecked());
+    EXPECT_EQ(adapter().ChipAddress, 0x38);
+    EXPECT_TRUE(Find<QRadioButton>("RadioGroup1Item1")->isChecked());
 }
 
 TEST_F(Form1Window, TheRemoteBoxShowsWhetherTheServerCouldOpen)
