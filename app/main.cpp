@@ -22,10 +22,12 @@
 #include "adapter/i2c.h"
 #include "app/options.h"
 #include "core/relaycontroller.h"
+#include "core/stderrreport.h"
 #include "engine/clock.h"
 #include "engine/random.h"
 #include "remote/mqttbridge.h"
 #include "storage/instancelock.h"
+#include "tavoxa/version.h"
 #include "ui/errorreport.h"
 #include "ui/form1.h"
 #include "ui/form2.h"
@@ -147,7 +149,7 @@ int main(int argc, char** argv)
         // --help and --version need no platform, no window and no file.
         QCoreApplication app(argc, argv);
         QCoreApplication::setApplicationName(kProgramName);
-        QCoreApplication::setApplicationVersion(tavoxa::kVersionText);
+        QCoreApplication::setApplicationVersion(tavoxa::kVersion);
         tavoxa::AppOptions options;
         const int code = tavoxa::ParseOptions(app, options);
         return code >= 0 ? code : 1;
@@ -159,7 +161,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(kProgramName);
     QApplication::setApplicationDisplayName("Tavoxa");
-    QApplication::setApplicationVersion(tavoxa::kVersionText);
+    QApplication::setApplicationVersion(tavoxa::kVersion);
 
     tavoxa::AppOptions options;
     if (const int code = tavoxa::ParseOptions(app, options); code >= 0)
@@ -202,8 +204,7 @@ int main(int argc, char** argv)
     tavoxa::MessageBoxReport boxReport;
     tavoxa::ErrorReport& report = headless ? static_cast<tavoxa::ErrorReport&>(stderrReport) : boxReport;
     tavoxa::RelayController core(lines, clock, random, delay, report);
-    core.SetUnattended(headless);
-    core.SetResumeTimers(options.resumeTimers);
+    core.SetRunOptions({headless, options.resumeTimers});
     if (!options.logFile.isEmpty()) {
         QString why;
         if (!core.log().OpenFile(options.logFile, &why))
@@ -231,7 +232,7 @@ int main(int argc, char** argv)
     tavoxa::TForm1 form1(core);
     boxReport.SetParent(&form1);
     tavoxa::TForm2 form2(&form1);
-    tavoxa::TForm3 form3(core.remote(), &form1);
+    tavoxa::TForm3 form3(core.remoteSwitch().settings(), &form1);
     form1.SetHelpWindow(&form2);
     form1.SetRemoteDialog(&form3);
     StopOnSignal(core, &boxReport, stderrReport);

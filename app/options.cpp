@@ -12,13 +12,15 @@
 #include <string>
 #include <vector>
 
-#include "core/relaycontroller.h"
+#include "core/configfiles.h"
+#include "core/errorreport.h"
 #include "engine/hardware.h"
 #include "engine/schedule.h"
 #include "engine/secondtick.h"
 #include "remote/mqttbridge.h"
 #include "storage/configfile.h"
 #include "storage/settingsfile.h"
+#include "tavoxa/version.h"
 #include "ui/planimage.h"
 
 namespace tavoxa {
@@ -112,7 +114,7 @@ int ParseOptions(const QCoreApplication& app, AppOptions& options)
         return 0;
     }
     if (parser.isSet(version)) {
-        std::printf("%s %s\n", ProgramName().c_str(), kVersionText);
+        std::printf("%s %s\n", ProgramName().c_str(), kVersion);
         return 0;
     }
     if (!parser.positionalArguments().isEmpty()) {
@@ -167,21 +169,18 @@ bool MakeMqttOptions(const AppOptions& options, MqttOptions& mqtt, QString* erro
 
 int RunPlan(const AppOptions& options)
 {
-    // The settings as the start-up reads them; nothing is written and no port is touched.
-    const SettingsFileContent settings = LoadSettingsFile();
-    const std::string configName = EffectiveConfigName(settings.ConfigFileName);
+    // The files as the start-up reads them; nothing is written and no port is touched.
     SystemClock clock;
     Model model;
-    int32_t comNumber = 1;
-    uint8_t chipAddress = kChipAddressPcf8574;
-    ConfigTarget target(model, comNumber, chipAddress);
-    StorageState storage;
+    AdapterState adapter;
+    ConfigFiles files(model, adapter, clock);
     try {
-        if (!LoadConfigurationFile(configName, target, storage))
-            ApplyDefaults(model, clock);
+        files.ReadSettingsFile();
+        if (const std::string shortFile = files.LoadConfiguration(); !shortFile.empty())
+            std::fprintf(stderr, "%s: %s\n", ProgramName().c_str(), shortFile.c_str());
     } catch (const std::exception& e) {
         // As the unattended start-up does: said, then planned on what was read.
-        std::fprintf(stderr, "%s: %s: %s\n", ProgramName().c_str(), configName.c_str(),
+        std::fprintf(stderr, "%s: %s: %s\n", ProgramName().c_str(), files.configFileName().c_str(),
                      qPrintable(ErrorReportText(QString::fromUtf8(e.what()))));
     }
     ForgetCounts(model);
@@ -190,7 +189,7 @@ int RunPlan(const AppOptions& options)
     std::vector<std::string> names;
     QStringList shownNames;
     for (int r = 0; r < kRelayCount; ++r) {
-        const QString name = NameText(settings.Names[static_cast<size_t>(r)]);
+        const QString name = files.Name(r);
         names.push_back(name.toStdString());
         shownNames << name;
     }

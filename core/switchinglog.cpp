@@ -37,8 +37,10 @@ void SwitchingLog::Write(const QString& text)
 
 void SwitchingLog::WriteAt(const LocalDateTime& t, const QString& text)
 {
-    const QByteArray line = (LogTimeText(t) + QLatin1Char(' ') + text + QLatin1Char('\n')).toUtf8();
+    const QString stamped = LogTimeText(t) + QLatin1Char(' ') + text;
+    const QByteArray line = (stamped + QLatin1Char('\n')).toUtf8();
     sink_(line);
+    emit LineWritten(stamped);
     if (!file_.isOpen() || fileFailed_)
         return;
     if (file_.write(line) != line.size()) {
@@ -48,6 +50,7 @@ void SwitchingLog::WriteAt(const LocalDateTime& t, const QString& text)
                                    QStringLiteral("; logging to standard error only\n"))
                                       .toUtf8();
         sink_(report);
+        emit LineWritten(QString::fromUtf8(report.chopped(1)));
     }
 }
 

@@ -41,6 +41,8 @@ std::string CauseText(const SwitchCause& cause)
             return "remote (" + cause.detail + ")";
         case CauseKind::Mqtt:
             return "mqtt";
+        case CauseKind::Web:
+            return "web (" + cause.detail + ")";
         case CauseKind::StartAfterLoad:
             return "START after Load";
         case CauseKind::ResumedAtStartUp:

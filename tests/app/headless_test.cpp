@@ -177,7 +177,7 @@ TEST(Headless, CommandsThatOnlyReadLeaveTheFolderAsItWas)
          true,
          "(?m)^tavoxa-sim: tavoxa.dat: Ung"},
         {{"--plan-image", "x.png"}, 0, {"^$"}, "x.png"},
-        {{"--version"}, 0, {R"(^tavoxa-sim \S+\n$)"}, nullptr},
+        {{"--version"}, 0, {R"(^tavoxa-sim 4\.2\.0\n$)"}, nullptr},
         {{"--no-such-option"}, 1, {"^$"}, nullptr, false, "(?m)^tavoxa-sim: "},
         {{"--plan", "--days", "0"}, 1, {"^$"}, nullptr, false, "(?m)^tavoxa-sim: "},
     };

@@ -32,7 +32,7 @@ protected:
         CaptureLog();
         core->Startup();
         StopTimers();
-        ASSERT_TRUE(Settled([this] { return core->busFacts().Connected && core->inputsStable(); }));
+        ASSERT_TRUE(Settled([this] { return core->busFacts().Connected && core->adapter().InputsStable; }));
     }
     // The log lines but the port's status, which START and STOP log as the
     // bus thread reports it.
@@ -51,8 +51,8 @@ TEST_F(Switching, AnInputLogicRelayNeverReachesTheWireInAStateItsContactsDoNotCa
         bool k1, k2, on;
         std::function<void()> act;
     } cases[] = {
-        {"T on IF K1", ModeIfK1, false, false, false, [&] { core->Toggle(0); }},
-        {"T on XOR", ModeK1XorK2, true, false, true, [&] { core->Toggle(0); }},
+        {"T on IF K1", ModeIfK1, false, false, false, [&] { Toggle(0); }},
+        {"T on XOR", ModeK1XorK2, true, false, true, [&] { Toggle(0); }},
         {"RESET", ModeK1OrK2, false, true, true, [&] { core->Reset(); }},
         {"remote byte", ModeIfK2, false, false, false,
          [&] {
@@ -63,7 +63,7 @@ TEST_F(Switching, AnInputLogicRelayNeverReachesTheWireInAStateItsContactsDoNotCa
     };
     for (const auto& c : cases) {
         core->Reset();
-        core->SetRelayMode(0, c.mode);
+        core->Edit({0, RelayField::Mode, static_cast<double>(c.mode)});
         board.SetK1Closed(c.k1);
         board.SetK2Closed(c.k2);
         ASSERT_TRUE(Settled([&] {
@@ -73,7 +73,7 @@ TEST_F(Switching, AnInputLogicRelayNeverReachesTheWireInAStateItsContactsDoNotCa
         QSignalSpy written(core.get(), &RelayController::RelaysWritten);
         const auto strayed = Watch(board, 0, c.on);
         c.act();
-        core->Toggle(1);
+        Toggle(1);
         ASSERT_TRUE(Settled([this] { return Reached(); })) << c.what;
         EXPECT_FALSE(*strayed) << c.what;
         // The lamps are coloured from the byte written, never from a byte the wire did not get.
@@ -97,7 +97,7 @@ TEST_F(ControllerFixture, InputLogicRelaysAreNotSwitchedBeforeTheContactsHaveRea
     const auto strayed = Watch(board, 0, false);
     Start();
     StopTimers();
-    ASSERT_TRUE(Settled([this] { return core->inputsStable() && core->busFacts().Connected; }));
+    ASSERT_TRUE(Settled([this] { return core->adapter().InputsStable && core->busFacts().Connected; }));
     LetTheBusRun(100);
     EXPECT_FALSE(*strayed);
 
@@ -120,9 +120,13 @@ TEST_F(Switching, WhileStoppedInputLogicRelaysKeepWhatWasDoneToThem)
         uint8_t stopped;  // RelayBits after the action
         bool logicOn;     // relay 1 once the port is open again
     } cases[] = {
-        {"T on XOR", ModeK1XorK2, true, true, [&] { core->Toggle(0); }, 0x01, false},
+        {"T on XOR", ModeK1XorK2, true, true, [&] { Toggle(0); }, 0x01, false},
         {"RESET", ModeK1NorK2, false, false, [&] { core->Reset(); }, 0x00, true},
-        {"NOR chosen", ModeToggle, false, false, [&] { core->SetRelayMode(0, ModeK1NorK2); }, 0x00, true},
+        {"NOR chosen", ModeToggle, false, false,
+         [&] {
+             core->Edit({0, RelayField::Mode, static_cast<double>(ModeK1NorK2)});
+         },
+         0x00, true},
         {"remote byte", ModeIfK1, false, false,
          [&] {
              client->write("193");
@@ -131,7 +135,7 @@ TEST_F(Switching, WhileStoppedInputLogicRelaysKeepWhatWasDoneToThem)
          0xC1, false},
     };
     for (const auto& c : cases) {
-        core->SetRelayMode(0, c.mode);
+        core->Edit({0, RelayField::Mode, static_cast<double>(c.mode)});
         board.SetK1Closed(c.k1);
         board.SetK2Closed(c.k2);
         ASSERT_TRUE(Settled([&] { return adapter().K1Closed == c.k1 && adapter().K2Closed == c.k2; }))
@@ -143,9 +147,10 @@ TEST_F(Switching, WhileStoppedInputLogicRelaysKeepWhatWasDoneToThem)
         c.act();
         EXPECT_EQ(model().RelayBits, c.stopped) << c.what;
         core->Start();
-        EXPECT_TRUE(Settled([&] { return core->inputsStable() && board.RelayPins() == (c.logicOn ? 1 : 0); }))
-            << c.what;
-        core->SetRelayMode(0, ModeToggle);
+        EXPECT_TRUE(Settled([&] {
+            return core->adapter().InputsStable && board.RelayPins() == (c.logicOn ? 1 : 0);
+        })) << c.what;
+        core->Edit({0, RelayField::Mode, static_cast<double>(ModeToggle)});
     }
 }
 
@@ -170,10 +175,10 @@ TEST_F(Switching, EachChangeIsLoggedWithItsCause)
         std::function<void()> act;
         QStringList logged;
     } steps[] = {
-        {[&] { core->Toggle(2); }, {"relay 3 on: T button"}},
+        {[&] { Toggle(2); }, {"relay 3 on: T button"}},
         {[&] { core->Reset(); }, {"relay 3 off: RESET"}},
         {[&] {
-             core->SetRelayMode(0, ModeIfK1);
+             core->Edit({0, RelayField::Mode, static_cast<double>(ModeIfK1)});
              board.SetK1Closed(true);
          },
          {"relay 1 (Licht) on: input logic (K1 closed, K2 open)"}},
@@ -185,7 +190,7 @@ TEST_F(Switching, EachChangeIsLoggedWithItsCause)
              model().ProgramStart(3, 1) = EncodeTime(12, 34, 57);
              model().ProgramEnd(3, 1) = EncodeTime(13, 0, 0);
              clock.now = {2024, 3, 15, 12, 34, 57, 5};
-             core->SecondTimerFired();
+             core->ticker().Fire();
          },
          {"relay 4 on: timer program 2"}},
         {[&] {
@@ -219,12 +224,12 @@ TEST_F(ControllerFixture, StartupLogsThePortTheAdapterTheServerAndTimersResumed)
     PutSettings("haus.dat", "pw", "0", true);
     Create();
     CaptureLog();
-    core->SetResumeTimers(true);
+    core->SetRunOptions({false, true});
     core->Startup();
     StopTimers();
     ASSERT_TRUE(Settled([this] { return core->busFacts().Connected; }));
     for (const QString& line :
-         {QStringLiteral("remote server listening on port %1").arg(core->server().BoundPort()),
+         {QStringLiteral("remote server listening on port %1").arg(core->remoteSwitch().server().BoundPort()),
           QStringLiteral("relay 2 on: resumed at start-up"), QStringLiteral("port COM 1 open"),
           QStringLiteral("adapter connected")})
         EXPECT_TRUE(lines.contains(line)) << line.toStdString() << " in " << lines.join('|').toStdString();
@@ -236,14 +241,14 @@ TEST_F(Switching, ALogFileGetsEachLineAndOneThatCannotBeWrittenIsReportedOnce)
 {
     QString error;
     ASSERT_TRUE(core->log().OpenFile(work.Path("tavoxa.log"), &error)) << error.toStdString();
-    core->Toggle(4);
+    Toggle(4);
     EXPECT_EQ(FileBytes(work.Path("tavoxa.log")), "2024-03-15 12:34:56 relay 5 on: T button\n");
 
     if (!core->log().OpenFile("/dev/full", &error))
         GTEST_SKIP() << "/dev/full: " << error.toStdString();
     lines.clear();
-    core->Toggle(4);
-    core->Toggle(5);
+    Toggle(4);
+    Toggle(5);
     const QStringList logged = Logged();
     ASSERT_EQ(logged.size(), 3) << logged.join('|').toStdString();
     EXPECT_EQ(logged[0], "relay 5 off: T button");

@@ -206,12 +206,12 @@ TEST_F(Form1Window, LampsShowTheRelaysWrittenTheInputsReadAndTheLastClientEvent)
 
 TEST_F(Form1Window, TheSecondTickShowsWeekdayDateAndTime)
 {
-    core->SecondTimerFired();
+    core->ticker().Fire();
     EXPECT_EQ(Find<QLabel>("Label11")->text(), "12:34:56");
     EXPECT_EQ(Find<QLabel>("Label10")->text(),
               "Fr ,  " + QLocale().toString(QDate(2024, 3, 15), QLocale::ShortFormat));
     clock.now = {2024, 3, 16, 0, 0, 0, 5};
-    core->SecondTimerFired();
+    core->ticker().Fire();
     EXPECT_EQ(Find<QLabel>("Label11")->text(), "00:00:00");
     EXPECT_TRUE(Find<QLabel>("Label10")->text().startsWith("Sa ,  "));
 }
@@ -256,8 +256,8 @@ TEST_F(Form1Window, TheRemoteBoxShowsWhetherTheServerCouldOpen)
     EXPECT_TRUE(box->isChecked());
     box->click();
     EXPECT_FALSE(box->isChecked());
-    EXPECT_FALSE(core->server().IsOpen());
-    core->remote().RemotePort = std::to_string(other.serverPort());
+    EXPECT_FALSE(core->remoteSwitch().server().IsOpen());
+    core->remoteSwitch().settings().RemotePort = std::to_string(other.serverPort());
     box->click();
     EXPECT_FALSE(box->isChecked()) << "a port in use switches Remote off again";
     EXPECT_TRUE(report.reports.isEmpty());
@@ -268,7 +268,7 @@ TEST_F(Form1Window, LoadAndSaveAskForANameAndACancelChangesNothing)
     Find<QPushButton>("Button8")->click();
     dialogs.answer = work.Path("zwei.dat");
     Find<QPushButton>("Button11")->click();
-    EXPECT_EQ(core->configFileName(), work.Path("zwei.dat").toStdString());
+    EXPECT_EQ(core->files().configFileName(), work.Path("zwei.dat").toStdString());
     EXPECT_TRUE(Settled([this] { return core->portControlsLocked(); })) << "Save ends with START";
 
     Find<QPushButton>("Button8")->click();
