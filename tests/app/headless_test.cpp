@@ -19,6 +19,7 @@
 namespace tavoxa {
 namespace {
 
+using testing::PollUntil;
 using testing::SimProgram;
 
 void WriteFile(const QString& path, const std::string& bytes)
@@ -131,6 +132,34 @@ TEST(Headless, StartupErrorAndFailedSaveAreReported)
         EXPECT_FALSE(program.Err().contains("did not end")) << "ended by the stop, not by the deadline";
         EXPECT_TRUE(c.code == 0 || ReadFile(folder.Path("swcf.ini")) == settings) << "settings kept whole";
     }
+}
+
+// A program stopped across a timer program's start second switches its relay once it runs
+// again: the late second tick runs the seconds it missed.
+TEST(Headless, AStallAcrossAProgramsStartSecondLosesNoSwitching)
+{
+    Folder folder;
+    const QDateTime start = QDateTime::currentDateTime().addSecs(4);
+    StoredSettings stored;
+    stored.RelayMode(1) = ModeTimer;
+    stored.DayCode(1, 0) = DayEveryDay;
+    stored.ProgramStart(1, 0) = EncodeTime(start.time().hour(), start.time().minute(), start.time().second());
+    stored.ProgramEnd(1, 0) =
+        EncodeTime(start.time().hour(), start.time().minute(), start.time().second()) + EncodeTime(0, 10, 0);
+    WriteFile(folder.Path("tavoxa.dat"), WriteConfiguration(stored, 1, kChipAddressPcf8574));
+    SimProgram program(folder.dir.path());
+    ASSERT_TRUE(program.Start());
+    ASSERT_TRUE(program.WaitForErr("port COM 1 open")) << program.Err().toStdString();
+    // Stopped from a second before the start second until two seconds after it.
+    ASSERT_TRUE(PollUntil([&] { return QDateTime::currentDateTime() >= start.addSecs(-1); }));
+    ASSERT_FALSE(program.Err().contains("relay 2 (Pumpe) on")) << "stopped too late to prove anything";
+    ::kill(program.Pid(), SIGSTOP);
+    PollUntil([&] { return QDateTime::currentDateTime() >= start.addSecs(2); });
+    ::kill(program.Pid(), SIGCONT);
+    const QString line = QStringLiteral("%1 relay 2 (Pumpe) on: timer program 1")
+                             .arg(start.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+    EXPECT_TRUE(program.WaitForErr(line)) << program.Err().toStdString();
+    EXPECT_EQ(program.Finish(SIGTERM), 0) << program.Err().toStdString();
 }
 
 TEST(Headless, SecondProgramInTheSameFolderStopsWhileAPlanStillRuns)
