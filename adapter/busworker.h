@@ -81,6 +81,10 @@ public slots:
     // Closes the port for the program's exit; the status keeps PortOpen until Stop.
     void ReleaseForExit();
 
+    // A device that went away is being opened again once a second. Read it on another thread only
+    // after a status report that followed the change (the report's hand-over orders the two).
+    bool Reopening() const { return state_ == State::Reopening; }
+
 signals:
     // Whenever any field changed.
     void StatusChanged(tavoxa::BusStatus status);
