@@ -7,10 +7,9 @@
 // Threads: everything here runs on the thread that created the controller (the program's main
 // thread), the second tick included; only the exchange with the board runs on the bus thread
 // (BusThread), which takes the relay byte through one atomic hand-over and reports back through
-// signals emitted on this thread. The hand-over stays an atomic byte that the worker reads at each
-// write rather than a queued call per change: under a flood of remote commands faster than the
-// bus, queued calls would pile up one event per intermediate byte on the bus thread, where the
-// atomic byte holds only the newest and the changes merge into the next write.
+// signals emitted on this thread. The hand-over is an atomic byte the worker reads at each write,
+// with at most one wake-up queued (BusThread says why that queue is not invokeMethod): under a
+// flood of remote commands faster than the bus the changes merge into the next write.
 #pragma once
 
 #include <QObject>
