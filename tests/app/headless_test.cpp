@@ -139,7 +139,7 @@ TEST(Headless, StartupErrorAndFailedSaveAreReported)
 TEST(Headless, AStallAcrossAProgramsStartSecondLosesNoSwitching)
 {
     Folder folder;
-    const QDateTime start = QDateTime::currentDateTime().addSecs(4);
+    const QDateTime start = QDateTime::currentDateTime().addSecs(6);
     StoredSettings stored;
     stored.RelayMode(1) = ModeTimer;
     stored.DayCode(1, 0) = DayEveryDay;
@@ -150,9 +150,11 @@ TEST(Headless, AStallAcrossAProgramsStartSecondLosesNoSwitching)
     SimProgram program(folder.dir.path());
     ASSERT_TRUE(program.Start());
     ASSERT_TRUE(program.WaitForErr("port COM 1 open")) << program.Err().toStdString();
+    if (QDateTime::currentDateTime() >= start.addSecs(-1))
+        GTEST_SKIP() << "the start-up took too long to stop the program before the start second";
     // Stopped from a second before the start second until two seconds after it.
     ASSERT_TRUE(PollUntil([&] { return QDateTime::currentDateTime() >= start.addSecs(-1); }));
-    ASSERT_FALSE(program.Err().contains("relay 2 (Pumpe) on")) << "stopped too late to prove anything";
+    ASSERT_FALSE(program.Err().contains("relay 2 (Pumpe) on")) << program.Err().toStdString();
     ::kill(program.Pid(), SIGSTOP);
     PollUntil([&] { return QDateTime::currentDateTime() >= start.addSecs(2); });
     ::kill(program.Pid(), SIGCONT);
