@@ -81,6 +81,10 @@ public slots:
     // Closes the port for the program's exit; the status keeps PortOpen until Stop.
     void ReleaseForExit();
 
+    // A device that went away is being opened again once a second. Read it on another thread only
+    // after a status report that followed the change (the report's hand-over orders the two).
+    bool Reopening() const { return state_ == State::Reopening; }
+
 signals:
     // Whenever any field changed.
     void StatusChanged(tavoxa::BusStatus status);
@@ -140,6 +144,13 @@ private:
 // starts that thread; Finish (or the destructor) ends it. Threads: every member is called on the
 // owner's thread (the core's); the commands are handed to the worker as queued calls and return at
 // once, never waiting for a line operation.
+//
+// The queued calls are events of our own (Post/RunHandover in busworker.cpp), not
+// QMetaObject::invokeMethod: the queue orders a call before its delivery with a lock inside the Qt
+// library, which ThreadSanitizer cannot see, and Qt reads and frees a functor's slot object
+// before any code of ours runs on the other side, so no annotation of ours can cover it. Tried
+// with invokeMethod: ThreadSanitizer reported races on the slot object in adapter_tests and
+// core_tests; with the events the receiver's event() takes the hand-over first and both run clean.
 class BusThread {
     // Lives on the owner's thread and runs the worker's signals there.
     class Courier : public QObject {

@@ -7,6 +7,7 @@ int SimulatedBoard::ComOpen(int comNumber)
     bool changed = false;
     {
         const Lock lock(mutex_);
+        ++openAttempts_;
         comNumber_ = comNumber >= 1 && comNumber <= 8 ? comNumber : 0;
         if (comNumber_ == 0) {
             return 0;

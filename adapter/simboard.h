@@ -48,6 +48,12 @@ public:
         const Lock lock(mutex_);
         return comNumber_;
     }  // 0 while closed
+    // Every ComOpen so far, failed ones too.
+    int OpenAttempts() const
+    {
+        const Lock lock(mutex_);
+        return openAttempts_;
+    }
 
     // Every call counts, open port or not, so a test can prove that nothing touched the lines.
     uint64_t DtrCalls() const
@@ -133,6 +139,7 @@ private:
 
     Pcf8574Model chip_;
     int comNumber_ = 0;
+    int openAttempts_ = 0;
     bool dtr_ = true;
     bool rts_ = true;
     uint64_t dtrCalls_ = 0;

@@ -31,6 +31,7 @@
 #include "core/language.h"
 #include "core/logqueue.h"
 #include "core/relaycontroller.h"
+#include "core/stderrreport.h"
 #include "engine/clock.h"
 #include "engine/random.h"
 #include "mqtt/mqttbridge.h"
@@ -42,6 +43,7 @@
 #include "storage/instancelock.h"
 #include "storage/relaystatefile.h"
 #include "storage/settingsfile.h"
+#include "tavoxa/version.h"
 #include "ui/errorreport.h"
 #include "ui/form1.h"
 #include "ui/form2.h"
@@ -55,6 +57,13 @@
 #endif
 
 namespace {
+
+// The name the program's messages begin with.
+#ifdef TAVOXA_SIMULATED
+constexpr char kProgramName[] = "tavoxa-sim";
+#else
+constexpr char kProgramName[] = "tavoxa";
+#endif
 
 int signalPipe[2] = {-1, -1};
 sem_t stopSignalled;
@@ -87,10 +96,12 @@ void StartStopDeadline()
         // The message only when standard error takes it now; should it block after all, the
         // alarm still ends the program.
         ::alarm(1);
-        static const char message[] = "tavoxa: did not end within 3 s of the stop signal; ending now\n";
+        static const char message[] = ": did not end within 3 s of the stop signal; ending now\n";
         pollfd err{STDERR_FILENO, POLLOUT, 0};
-        if (::poll(&err, 1, 0) == 1 && (err.revents & POLLOUT)) [[maybe_unused]]
-            const ssize_t n = ::write(STDERR_FILENO, message, sizeof message - 1);
+        if (::poll(&err, 1, 0) == 1 && (err.revents & POLLOUT)) {
+            [[maybe_unused]] const ssize_t n1 = ::write(STDERR_FILENO, kProgramName, sizeof kProgramName - 1);
+            [[maybe_unused]] const ssize_t n2 = ::write(STDERR_FILENO, message, sizeof message - 1);
+        }
         ::_exit(1);
     }).detach();
 }
@@ -159,7 +170,7 @@ void HandleSignals(tavoxa::RelayController& core, tavoxa::LogQueue& log, tavoxa:
 // A message of the program itself (not of the switching log), on standard error only.
 void Say(tavoxa::LogQueue& log, tavoxa::LogPriority priority, const QString& text)
 {
-    log.Push(priority, QString(), QStringLiteral("tavoxa: ") + text, false);
+    log.Push(priority, QString(), QString::fromLatin1(kProgramName) + QStringLiteral(": ") + text, false);
 }
 
 // The names a save writes through a temporary file in the folder.
@@ -224,8 +235,8 @@ int main(int argc, char** argv)
     if (tavoxa::OnlyPrints(argc, argv)) {
         // --help and --version need no platform, no window and no file.
         QCoreApplication app(argc, argv);
-        QCoreApplication::setApplicationName("tavoxa");
-        QCoreApplication::setApplicationVersion(tavoxa::kVersionText);
+        QCoreApplication::setApplicationName(kProgramName);
+        QCoreApplication::setApplicationVersion(tavoxa::kVersion);
         tavoxa::AppOptions options;
         const int code = tavoxa::ParseOptions(app, options);
         return code >= 0 ? code : 1;
@@ -240,9 +251,9 @@ int main(int argc, char** argv)
             qputenv("QT_QPA_PLATFORM", "offscreen");
         const bool headless = windowless || ChooseHeadlessWhenNoDisplay(log);
         QApplication app(argc, argv);
-        QApplication::setApplicationName("tavoxa");
+        QApplication::setApplicationName(kProgramName);
         QApplication::setApplicationDisplayName("Tavoxa");
-        QApplication::setApplicationVersion(tavoxa::kVersionText);
+        QApplication::setApplicationVersion(tavoxa::kVersion);
 
         tavoxa::AppOptions options;
         if (const int code = tavoxa::ParseOptions(app, options); code >= 0)
@@ -309,10 +320,11 @@ int main(int argc, char** argv)
         tavoxa::ErrorReport& report = headless ? static_cast<tavoxa::ErrorReport&>(stderrReport) : boxReport;
         tavoxa::RelayController core(lines, clock, random, delay, report);
         core.log().SetQueue(&log);
-        core.server().SetLoginGuard(&loginGuard);
-        core.server().SetListenAddress(options.remoteAddress);
-        core.SetUnattended(headless);
-        core.SetResumeTimers(options.resumeTimers);
+        core.remoteSwitch().server().SetLoginGuard(&loginGuard);
+        core.remoteSwitch().server().SetListenAddress(options.remoteAddress);
+        tavoxa::RunOptions runOptions;
+        runOptions.unattended = headless;
+        runOptions.resumeTimers = options.resumeTimers;
         // The relays as last written, kept beside swcf.ini; read back only with --restore-relays.
         tavoxa::RelayStateWriter relayState(tavoxa::kRelayStateFileName, [&log](const std::string& why) {
             Say(log, tavoxa::LogPriority::Error,
@@ -323,12 +335,13 @@ int main(int argc, char** argv)
             std::string why;
             const std::optional<uint8_t> kept = tavoxa::ReadRelayState(tavoxa::kRelayStateFileName, &why);
             if (kept)
-                core.SetRestoredRelays(*kept);
+                runOptions.restoredRelays = *kept;
             else if (!why.empty())
                 Say(log, tavoxa::LogPriority::Warning,
                     QStringLiteral("--restore-relays: %1; the relays start as the engines set them")
                         .arg(QString::fromStdString(why)));
         }
+        core.SetRunOptions(runOptions);
         QObject::connect(&core, &tavoxa::RelayController::RelaysWritten, &core,
                          [&relayState](uint8_t bits) { relayState.Keep(bits); });
         if (!options.logFile.isEmpty()) {
@@ -364,7 +377,7 @@ int main(int argc, char** argv)
 
         QString stopReason;
         const QString started = QStringLiteral("tavoxa %1 started (process %2)")
-                                    .arg(QString::fromLatin1(tavoxa::kVersionText))
+                                    .arg(QString::fromLatin1(tavoxa::kVersion))
                                     .arg(QCoreApplication::applicationPid());
         int result = 0;
         if (headless) {
@@ -383,7 +396,7 @@ int main(int argc, char** argv)
             tavoxa::TForm1 form1(core);
             boxReport.SetParent(&form1);
             tavoxa::TForm2 form2(&form1, language.language());
-            tavoxa::TForm3 form3(core.remote(), &form1);
+            tavoxa::TForm3 form3(core.remoteSwitch().settings(), &form1);
             form1.SetHelpWindow(&form2);
             form1.SetRemoteDialog(&form3);
             HandleSignals(core, log, &boxReport, stderrReport, service, stopReason);

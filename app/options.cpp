@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QHostAddress>
 #include <QHostInfo>
 #include <cstdio>
@@ -13,13 +14,15 @@
 #include <string>
 #include <vector>
 
-#include "core/relaycontroller.h"
+#include "core/configfiles.h"
+#include "core/errorreport.h"
 #include "engine/hardware.h"
 #include "engine/schedule.h"
 #include "engine/secondtick.h"
 #include "mqtt/mqttbridge.h"
 #include "storage/configfile.h"
 #include "storage/settingsfile.h"
+#include "tavoxa/version.h"
 #include "ui/planimage.h"
 
 namespace tavoxa {
@@ -37,6 +40,12 @@ bool HasOption(int argc, char** argv, std::initializer_list<const char*> options
         }
     }
     return false;
+}
+
+// The program's name as its messages begin: "tavoxa" or "tavoxa-sim".
+std::string ProgramName()
+{
+    return QCoreApplication::applicationName().toStdString();
 }
 
 }  // namespace
@@ -137,7 +146,8 @@ int ParseOptions(const QCoreApplication& app, AppOptions& options)
         parser.addOption(option);
 
     if (!parser.parse(app.arguments())) {
-        std::fprintf(stderr, "tavoxa: %s\nTry 'tavoxa --help'.\n", qPrintable(parser.errorText()));
+        std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", ProgramName().c_str(),
+                     qPrintable(parser.errorText()), ProgramName().c_str());
         return 1;
     }
     if (parser.isSet(help)) {
@@ -145,18 +155,18 @@ int ParseOptions(const QCoreApplication& app, AppOptions& options)
         return 0;
     }
     if (parser.isSet(version)) {
-        std::printf("tavoxa %s\n", kVersionText);
+        std::printf("%s %s\n", ProgramName().c_str(), kVersion);
         return 0;
     }
     if (!parser.positionalArguments().isEmpty()) {
-        std::fprintf(stderr, "tavoxa: unexpected argument %s\nTry 'tavoxa --help'.\n",
-                     qPrintable(parser.positionalArguments().first()));
+        std::fprintf(stderr, "%s: unexpected argument %s\nTry '%s --help'.\n", ProgramName().c_str(),
+                     qPrintable(parser.positionalArguments().first()), ProgramName().c_str());
         return 1;
     }
     bool daysOk = false;
     options.days = parser.value(days).toInt(&daysOk);
     if (!daysOk || options.days < 1 || options.days > 366) {
-        std::fprintf(stderr, "tavoxa: --days takes a number of days from 1 to 366\n");
+        std::fprintf(stderr, "%s: --days takes a number of days from 1 to 366\n", ProgramName().c_str());
         return 1;
     }
     options.lang = parser.value(lang);
@@ -223,26 +233,24 @@ bool MakeMqttOptions(const AppOptions& options, MqttOptions& mqtt, QString* erro
 
 int RunPlan(const AppOptions& options)
 {
-    // The settings as the start-up reads them; nothing is written and no port is touched.
-    const SettingsFileContent settings = LoadSettingsFile();
-    const std::string configName = EffectiveConfigName(settings.ConfigFileName);
+    // The files as the start-up reads them; nothing is written and no port is touched.
     SystemClock clock;
     Model model;
-    int32_t comNumber = 1;
-    uint8_t chipAddress = kChipAddressPcf8574;
-    ConfigTarget target(model, comNumber, chipAddress);
-    StorageState storage;
+    AdapterState adapter;
+    ConfigFiles files(model, adapter, clock);
     try {
-        if (!LoadConfigurationFile(configName, target, storage)) {
-            ApplyDefaults(model, clock);
-            std::fprintf(stderr,
-                         "tavoxa: no configuration file %s in %s: the plan shows the default settings\n",
-                         configName.c_str(), qPrintable(QDir::currentPath()));
-        }
+        files.ReadSettingsFile();
+        if (!QFileInfo::exists(QString::fromStdString(files.configFileName())))
+            std::fprintf(stderr, "%s: no configuration file %s in %s: the plan shows the default settings\n",
+                         ProgramName().c_str(), files.configFileName().c_str(),
+                         qPrintable(QDir::currentPath()));
+        if (const int valuesRead = files.LoadConfiguration(); valuesRead >= 0)
+            std::fprintf(stderr, "%s: %s: %s\n", ProgramName().c_str(), files.configFileName().c_str(),
+                         ShortFileMessage(valuesRead).c_str());
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "tavoxa: %s: %s\n", configName.c_str(),
+        // As the unattended start-up does: said, then planned on what was read.
+        std::fprintf(stderr, "%s: %s: %s\n", ProgramName().c_str(), files.configFileName().c_str(),
                      qPrintable(ErrorReportText(QString::fromUtf8(e.what()))));
-        return 1;
     }
     ForgetCounts(model);
 
@@ -250,7 +258,7 @@ int RunPlan(const AppOptions& options)
     std::vector<std::string> names;
     QStringList shownNames;
     for (int r = 0; r < kRelayCount; ++r) {
-        const QString name = NameText(settings.Names[static_cast<size_t>(r)]);
+        const QString name = files.Name(r);
         names.push_back(name.toStdString());
         shownNames << name;
     }
@@ -259,7 +267,7 @@ int RunPlan(const AppOptions& options)
     if (!options.planImage.isEmpty()) {
         QString why;
         if (!SavePlanImage(plan, shownNames, options.planImage, &why)) {
-            std::fprintf(stderr, "tavoxa: %s\n", qPrintable(why));
+            std::fprintf(stderr, "%s: %s\n", ProgramName().c_str(), qPrintable(why));
             return 1;
         }
     }

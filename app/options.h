@@ -10,8 +10,6 @@ namespace tavoxa {
 
 struct MqttOptions;
 
-inline constexpr char kVersionText[] = "4.1b";
-
 struct AppOptions {
     QString dir;      // folder of swcf.ini and the configuration file; the working folder if empty
     QString logFile;  // switching log appended here as well as to standard error

@@ -39,6 +39,7 @@
 #include "adapter/simboard.h"
 #include "bench/benchkit.h"
 #include "core/relaycontroller.h"
+#include "core/stderrreport.h"
 #include "engine/clock.h"
 #include "engine/random.h"
 #include "mqtt/mqttbridge.h"
@@ -105,7 +106,7 @@ void SetToWire(const MosquittoBroker& broker, int samples, tavoxa::BusDelay& del
         tavoxa::StderrReport report(clock);
         PinRecorder pins(board);  // outlives the bus thread
         tavoxa::RelayController core(board, clock, random, delay, report);
-        core.SetUnattended(true);
+        core.SetRunOptions({true, false, std::nullopt});
         core.log().SetSink([](const QByteArray&) {});
         tavoxa::MqttBridge bridge;
         tavoxa::AttachMqtt(core, bridge);

@@ -45,6 +45,7 @@
 #include "bench/benchclient.h"
 #include "bench/benchkit.h"
 #include "core/relaycontroller.h"
+#include "core/stderrreport.h"
 #include "engine/clock.h"
 #include "engine/model.h"
 #include "engine/random.h"
@@ -244,7 +245,7 @@ public:
 
     void Begin(int64_t nowSecond)
     {
-        core_.SetRelayMode(0, ModeTimer);
+        core_.Edit({0, RelayField::Mode, static_cast<double>(ModeTimer)});
         next_ = nowSecond + 2;
         for (int p = 0; p < kProgramCount; ++p)
             core_.model().DayCode(0, p) = DayEveryDay;
@@ -310,15 +311,16 @@ Figures RunSetting(FakeModem& modem, const std::string& pty, int callUs, int sec
     SteadyBusDelay delay;
     StderrReport report(clock);
     auto core = std::make_unique<RelayController>(lines, clock, random, delay, report);
-    core->SetUnattended(true);
+    core->SetRunOptions({true, false, std::nullopt});
     // The switching log goes to its file, as a service's does; standard error stays for the table.
     core->log().SetSink([](const QByteArray&) {});
     QString why;
     core->log().OpenFile(dir.filePath(QStringLiteral("switching.log")), &why);
-    core->server().SetListenAddress(QHostAddress::LocalHost);
+    core->remoteSwitch().server().SetListenAddress(QHostAddress::LocalHost);
     core->Startup();
-    core->remote().RemotePort = "0";  // the system picks a free port
-    if (!core->SetRemote(true) || !WaitUntil([&] { return core->busFacts().Connected; }, 10000)) {
+    core->remoteSwitch().settings().RemotePort = "0";  // the system picks a free port
+    if (!core->remoteSwitch().SetRemote(true) ||
+        !WaitUntil([&] { return core->busFacts().Connected; }, 10000)) {
         std::fprintf(stderr, "%.2f ms/call: the server or the emulated board did not come up\n", f.callMs);
         core->Close();
         return f;
@@ -365,7 +367,8 @@ Figures RunSetting(FakeModem& modem, const std::string& pty, int callUs, int sec
             std::printf("%s\n", line.constData());
         }
     });
-    if (clients.Start({QString::number(core->server().BoundPort()), QString::number(seconds)})) {
+    if (clients.Start(
+            {QString::number(core->remoteSwitch().server().BoundPort()), QString::number(seconds)})) {
         WaitUntil([&] { return done || clients.process().state() == QProcess::NotRunning; },
                   (seconds + 40) * 1000LL);
         clients.Finish(5000);

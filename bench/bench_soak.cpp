@@ -503,7 +503,7 @@ void Soak::OnSecondTick()
     // The input-logic relay follows the debounced contacts, and they follow the board once it
     // has held still for a second.
     const AdapterState& a = core_->adapter();
-    if (a.PortOpen) {
+    if (core_->busFacts().PortOpen) {
         if (RelayIsOn(m, kInputRelay) != InputLogicOn(m.RelayMode(kInputRelay), a.K1Closed, a.K2Closed))
             ++inputMismatch_;
         const int64_t now = NowNs();
@@ -557,7 +557,7 @@ void Soak::CheckExactEvents(int64_t second)
 // STOP, Save to a new name, STOP, Load it again: the gestures of a user keeping a copy.
 void Soak::FileCycle()
 {
-    if (!core_->adapter().PortOpen)
+    if (!core_->busFacts().PortOpen)
         return;
     const int64_t startNs = NowNs();
     char name[32];
@@ -568,7 +568,7 @@ void Soak::FileCycle()
     core_->Stop();
     SavedSettings snapshot{core_->model(), core_->adapter().ComNumber, core_->adapter().ChipAddress};
     core_->Save(file);
-    if (core_->configFileName() != file || !core_->adapter().PortOpen)
+    if (core_->files().configFileName() != file || !core_->busFacts().PortOpen)
         fileProblems_.push_back(file + ": Save did not take the name or did not START");
     saved_[file] = snapshot;
     ++readBacks_;
@@ -577,7 +577,7 @@ void Soak::FileCycle()
 
     core_->Stop();
     core_->Load(file);
-    if (!core_->adapter().PortOpen)
+    if (!core_->busFacts().PortOpen)
         fileProblems_.push_back(file + ": Load did not START");
     const SavedSettings loaded{core_->model(), core_->adapter().ComNumber, core_->adapter().ChipAddress};
     if (const std::string diff = TableDifference(snapshot, loaded, false); !diff.empty())
@@ -641,7 +641,7 @@ int Soak::Run()
     form_ = std::make_unique<TForm1>(*core_);
     if (whole_) {
         help_ = std::make_unique<TForm2>(form_.get());
-        dialog_ = std::make_unique<TForm3>(core_->remote(), form_.get());
+        dialog_ = std::make_unique<TForm3>(core_->remoteSwitch().settings(), form_.get());
         form_->SetHelpWindow(help_.get());
         form_->SetRemoteDialog(dialog_.get());
     }
@@ -652,17 +652,19 @@ int Soak::Run()
 
     if (whole_) {
         // The loopback only: the server would otherwise listen on every address of the machine.
-        core_->server().SetListenAddress(QHostAddress::LocalHost);
-        core_->remote().RemotePassword = kPassword;
-        core_->remote().RemotePort = "0";
+        core_->remoteSwitch().server().SetListenAddress(QHostAddress::LocalHost);
+        core_->remoteSwitch().settings().RemotePassword = kPassword;
+        core_->remoteSwitch().settings().RemotePort = "0";
         form_->RemoteBox()->click();
-        if (!core_->server().IsOpen()) {
+        if (!core_->remoteSwitch().server().IsOpen()) {
             std::fprintf(stderr, "bench_soak: the remote server does not open on the loopback\n");
             return 0;
         }
-        port_ = core_->server().BoundPort();
-        QObject::connect(&core_->server(), &RemoteServer::MessageHandled, [this] { ++serverMessages_; });
-        QObject::connect(&core_->server(), &RemoteServer::RelayBitsChanged, [this] { ++serverSwitches_; });
+        port_ = core_->remoteSwitch().server().BoundPort();
+        QObject::connect(&core_->remoteSwitch().server(), &RemoteServer::MessageHandled,
+                         [this] { ++serverMessages_; });
+        QObject::connect(&core_->remoteSwitch().server(), &RemoteServer::RelayBitsChanged,
+                         [this] { ++serverSwitches_; });
         QTimer::singleShot(500, form_.get(), [this] { StartClients(); });
     }
     residentAtCreation_ = ResidentNow();
@@ -694,7 +696,9 @@ int Soak::Run()
             std::printf("client process did not finish in time or failed\n");
         // Closing writes the configuration once more.
         const std::string closeFile =
-            QDir::current().absoluteFilePath(QString::fromStdString(core_->configFileName())).toStdString();
+            QDir::current()
+                .absoluteFilePath(QString::fromStdString(core_->files().configFileName()))
+                .toStdString();
         const SavedSettings snapshot{core_->model(), core_->adapter().ComNumber,
                                      core_->adapter().ChipAddress};
         if (form_->close()) {

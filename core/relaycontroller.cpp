@@ -1,9 +1,7 @@
 #include "core/relaycontroller.h"
 
 #include <QCoreApplication>
-#include <QStringDecoder>
 #include <QTimer>
-#include <cstdio>
 
 #include "core/relayrestore.h"
 #include "engine/hardware.h"
@@ -11,65 +9,52 @@
 #include "engine/schedule.h"
 #include "engine/secondtick.h"
 #include "remote/remoteserver.h"
-#include "storage/settingsfile.h"
 
 namespace tavoxa {
 
-int SecondTickDelayMs(const LocalDateTime& now)
+namespace {
+
+// The clock of one second the tick runs, which may be a second the program missed.
+class SecondClock : public Clock {
+public:
+    explicit SecondClock(const LocalDateTime& at) : at_(at) {}
+    LocalDateTime Now() const override { return at_; }
+
+private:
+    LocalDateTime at_;
+};
+
+SwitchCause Cause(CauseKind kind)
 {
-    int ms = now.millisecond;
-    if (ms < 0 || ms > 999)
-        ms = 0;
-    return 1000 - ms + kSecondTickLagMs;
+    return SwitchCause{kind, 0, {}};
 }
 
-int64_t ClockSecond(const LocalDateTime& t)
-{
-    return static_cast<int64_t>(EncodeDate(t.year, t.month, t.day)) * kSecondsPerDay +
-           (t.hour * 60 + t.minute) * 60 + t.second;
-}
-
-QString NameText(const std::string& bytes)
-{
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString text = utf8.decode(QByteArray::fromStdString(bytes));
-    return utf8.hasError() ? QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size())) : text;
-}
-
-void StderrReport::Report(const QString& text)
-{
-    if (queue_) {
-        queue_->Push(LogPriority::Error, LogTimeText(clock_.Now()),
-                     QCoreApplication::applicationName() + QStringLiteral(": ") + text, false);
-        return;
-    }
-    const QByteArray line =
-        (LogTimeText(clock_.Now()) + QLatin1Char(' ') + QCoreApplication::applicationName() +
-         QStringLiteral(": ") + text + QLatin1Char('\n'))
-            .toUtf8();
-    std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);
-    std::fflush(stderr);
-}
+}  // namespace
 
 RelayController::RelayController(SerialLines& lines, const Clock& clock, RandomSource& random,
-                                 BusDelay& delay, ErrorReport& report, QObject* parent)
+                                 BusDelay& delay, ErrorReport& report, QObject* parent,
+                                 const MonotonicClock* monotonic)
     : QObject(parent),
       clock_(clock),
       random_(random),
       report_(report),
       bus_(std::make_unique<BusThread>(lines, delay)),
-      log_(clock)
+      log_(clock),
+      files_(model_, adapter_, clock)
 {
     qRegisterMetaType<tavoxa::BusFacts>();
-    server_ = std::make_unique<RemoteServer>(remote_, model_);
-    connect(server_.get(), &RemoteServer::ClientConnectedLastChanged, this,
+    if (!monotonic) {
+        ownMonotonic_ = std::make_unique<SteadyMonotonicClock>();
+        monotonic = ownMonotonic_.get();
+    }
+    remote_ = std::make_unique<RemoteSwitch>(model_, log_);
+    RemoteServer& server = remote_->server();
+    connect(&server, &RemoteServer::ClientConnectedLastChanged, this,
             &RelayController::ClientConnectedChanged);
-    connect(server_.get(), &RemoteServer::RelayBitsChanged, this, [this](const QString& peer) {
-        HandOver();
-        NoteRelays(QString::fromStdString(CauseText(RemoteCause(peer.toStdString()))));
-    });
-    // Failed logins, logged by the login guard at most one line a second.
-    connect(server_.get(), &RemoteServer::LogLine, this, [this](const QString& line) { log_.Write(line); });
+    // The server has set the whole byte as the client sent it.
+    connect(&server, &RemoteServer::RelayBitsChanged, this,
+            [this](const QString& peer) { Commit(RemoteCause(peer.toStdString())); });
+    connect(remote_.get(), &RemoteSwitch::RemoteOnChanged, this, &RelayController::RemoteOnChanged);
 
     // The worker's signals are emitted on this thread.
     BusWorker* worker = &bus_->Worker();
@@ -78,29 +63,30 @@ RelayController::RelayController(SerialLines& lines, const Clock& clock, RandomS
     connect(worker, &BusWorker::InputsChanged, this, &RelayController::OnInputs);
     connect(worker, &BusWorker::RelayByteWritten, this,
             [this](uint8_t wireByte) { emit RelaysWritten(static_cast<uint8_t>(wireByte & kRelayMask)); });
-    secondTimer_ = new QTimer(this);
-    secondTimer_->setObjectName(QStringLiteral("Timer2"));
-    secondTimer_->setTimerType(Qt::PreciseTimer);
-    secondTimer_->setSingleShot(true);
-    connect(secondTimer_, &QTimer::timeout, this, [this] { Reported([this] { SecondTimerFired(); }); });
-    remoteRetry_ = new QTimer(this);
-    remoteRetry_->setInterval(10000);
-    connect(remoteRetry_, &QTimer::timeout, this, &RelayController::RetryRemote);
+    ticker_ = new SecondTicker(clock_, *monotonic, this);
+    connect(ticker_, &SecondTicker::Second, this,
+            [this](const LocalDateTime& at) { Reported([this, &at] { RunSecond(at); }); });
     connect(this, &RelayController::BusFactsChanged, this, &RelayController::NoteBusFacts);
 }
 
 RelayController::~RelayController()
 {
     // The server goes first: its connections must not report to a half-destroyed controller.
-    server_.reset();
+    remote_.reset();
+}
+
+void RelayController::SetRunOptions(const RunOptions& options)
+{
+    options_ = options;
+    remote_->SetUnattended(options.unattended);
 }
 
 void RelayController::Startup()
 {
     // The second tick runs from here on; it fires once the event loop runs.
-    ArmSecondTick(clock_.Now());
+    ticker_->Start();
 
-    remote_.RemoteState = Idle;
+    remote_->settings().RemoteState = Idle;
     adapter_.ComNumber = 1;
     adapter_.ChipAddress = kChipAddressPcf8574;
     // With a display an error from the files skips the rest of the start-up, and the user sees
@@ -109,18 +95,19 @@ void RelayController::Startup()
         LoadSettingsFile();
         LoadConfiguration();
     });
-    if (!filesRead && !unattended_)
+    if (!filesRead && !options_.unattended) {
+        EmitBusFacts();  // the status lines name the port in force, closed
         return;
+    }
     loggedRelays_ = static_cast<uint8_t>(model_.RelayBits & kRelayMask);
-    if (resumeTimers_ && filesRead) {
+    if (options_.resumeTimers && filesRead) {
         // Before the port opens, so the first byte written is the resumed one.
         const std::vector<SwitchEvent> resumed = ResumeTimers(model_, clock_.Now());
-        NoteRelays(QString::fromStdString(CauseText(SwitchCause{CauseKind::ResumedAtStartUp, 0, {}})),
-                   &resumed);
+        NoteRelays(Cause(CauseKind::ResumedAtStartUp), &resumed, nullptr);
     }
-    if (restoredRelays_ && filesRead) {
-        RestoreUndrivenRelays(model_, *restoredRelays_);
-        NoteRelays(QStringLiteral("restored at start-up"));
+    if (options_.restoredRelays && filesRead) {
+        RestoreUndrivenRelays(model_, *options_.restoredRelays);
+        NoteRelays(Cause(CauseKind::RestoredAtStartUp), nullptr, nullptr);
     }
     Reported([this] {
         model_.MinuteCounter = 0;
@@ -134,77 +121,58 @@ void RelayController::Startup()
 bool RelayController::Close()
 {
     bus_->ReleaseForExit();
-    const bool closed = Reported([this] {
-        SaveConfiguration();
-        SaveSettingsFile();
-        server_->Close();
-    });
-    if (!closed)
+    if (!SaveFiles())
         return false;
+    remote_->Close();
     // The transaction under way completes; the relays stay as they were last written.
     bus_->Finish();
-    secondTimer_->stop();
-    remoteRetry_->stop();
+    ticker_->Stop();
     return true;
+}
+
+bool RelayController::SaveFiles()
+{
+    return Reported([this] {
+        files_.SaveConfiguration();
+        const RemoteSettings& remote = remote_->settings();
+        files_.SaveSettingsFile(remote.RemotePassword, remote.RemotePort, remote_->remoteOn());
+    });
 }
 
 void RelayController::LoadSettingsFile()
 {
-    const SettingsFileContent content = tavoxa::LoadSettingsFile();
-    // Without a stored name the program works on "tavoxa.dat" in the current directory, so the
-    // first close writes it and the next start loads it.
-    configFileName_ = EffectiveConfigName(content.ConfigFileName);
-    remote_.RemotePassword = content.RemotePassword;
-    remote_.RemotePort = content.RemotePort;
-    names_ = content.Names;
+    const SettingsFileContent content = files_.ReadSettingsFile();
+    RemoteSettings& remote = remote_->settings();
+    remote.RemotePassword = content.RemotePassword;
+    remote.RemotePort = content.RemotePort;
     if (content.Remote)
-        SetRemote(true);
+        remote_->SetRemote(true);
     emit SettingsFileRead();
 }
 
 void RelayController::LoadConfiguration()
 {
-    ConfigTarget target(model_, adapter_.ComNumber, adapter_.ChipAddress);
-    // The chooser knows two chips: whatever else the file holds selects the PCF8574, and the
-    // file keeps what the chooser shows.
-    const auto settle = [this] {
-        adapter_.ChipAddress = ChipAddressOfItem(ChipItemOfAddress(adapter_.ChipAddress));
-        emit SettingsReplaced();
-    };
-    bool opened = false;
+    int valuesRead = -1;
     try {
-        opened = LoadConfigurationFile(configFileName_, target, storage_);
+        valuesRead = files_.LoadConfiguration();
     } catch (...) {
         // The view shows the settings in force, as far as they were read, also when the load
         // fails half way.
-        settle();
+        emit SettingsReplaced();
         throw;
     }
-    if (!opened)
-        ApplyDefaults(model_, clock_);
-    settle();
-    if (opened && target.ValuesRead < kConfigLineCount)
+    emit SettingsReplaced();
+    if (valuesRead >= 0)
         report_.Report(ErrorReportText(tr("%1: ends after %2 of %3 values")
-                                           .arg(QString::fromStdString(configFileName_))
-                                           .arg(target.ValuesRead)
+                                           .arg(QString::fromStdString(files_.configFileName()))
+                                           .arg(valuesRead)
                                            .arg(kConfigLineCount)));
 }
 
-void RelayController::SaveConfiguration()
+void RelayController::SetNames(const std::array<std::string, 8>& names)
 {
-    SaveConfigurationFile(configFileName_, model_, adapter_.ComNumber, adapter_.ChipAddress, storage_);
-}
-
-void RelayController::SaveSettingsFile()
-{
-    configFileName_ = StripDirectory(configFileName_);
-    SettingsFileContent content;
-    content.ConfigFileName = configFileName_;
-    content.RemotePassword = remote_.RemotePassword;
-    content.RemotePort = remote_.RemotePort;
-    content.Names = names_;
-    content.Remote = remoteOn_;
-    tavoxa::SaveSettingsFile(content);
+    files_.SetNames(names);
+    emit SettingsFileRead();
 }
 
 void RelayController::OpenAdapterStep()
@@ -212,37 +180,95 @@ void RelayController::OpenAdapterStep()
     // The port opens on the bus thread: the controls lock once it reports the port open. The
     // inputs count as unknown until they have read stable again.
     openRequested_ = true;
-    inputsStable_ = false;
+    adapter_.InputsStable = false;
     HandOver();
     bus_->Open(adapter_.ComNumber, adapter_.ChipAddress);
 }
 
+void RelayController::Switch(const std::vector<RelayCommand>& commands, const SwitchCause& cause)
+{
+    for (const RelayCommand& c : commands) {
+        if (c.relay < 0 || c.relay >= kRelayCount)
+            continue;
+        switch (c.action) {
+            case RelayAction::On:
+                SetRelay(model_, c.relay);
+                break;
+            case RelayAction::Off:
+                ClearRelay(model_, c.relay);
+                break;
+            case RelayAction::Toggle:
+                ToggleRelay(model_, c.relay);
+                break;
+        }
+    }
+    Commit(cause);
+}
+
+void RelayController::Commit(const SwitchCause& cause, const std::vector<SwitchEvent>* events,
+                             const LocalDateTime* at)
+{
+    HandOver();
+    NoteRelays(cause, events, at);
+}
+
 void RelayController::HandOver()
 {
-    // The byte on the wire always has the input-logic modes applied with the debounced inputs, so
-    // RESET, T or a remote byte never reach the wire for such a relay; until the inputs have read
-    // stable once after START those relays keep the state they had.
-    uint8_t logicRelays = 0;
-    for (int r = 0; r < kRelayCount; ++r) {
-        if (model_.RelayMode(r) >= ModeIfK1 && model_.RelayMode(r) <= ModeK1XorK2)
-            logicRelays = static_cast<uint8_t>(logicRelays | 1u << r);
+    // The input logic runs only while the port is open: then the byte handed over always has the
+    // input-logic modes applied with the debounced inputs, so RESET, T or a remote byte never reach
+    // the wire for such a relay, and until the inputs have read stable once after START those
+    // relays keep the state they had. While the port is closed what T, RESET, a mode change or a
+    // remote byte did holds, bits 6 and 7 included, until the port opens.
+    if (busStatus_.PortOpen) {
+        uint8_t logicRelays = 0;
+        for (int r = 0; r < kRelayCount; ++r) {
+            if (model_.RelayMode(r) >= ModeIfK1 && model_.RelayMode(r) <= ModeK1XorK2)
+                logicRelays = static_cast<uint8_t>(logicRelays | 1u << r);
+        }
+        if (adapter_.InputsStable)
+            ApplyInputLogic(model_, adapter_.K1Closed, adapter_.K2Closed);
+        else
+            model_.RelayBits =
+                static_cast<uint8_t>((model_.RelayBits & ~logicRelays) | (handedOver_ & logicRelays));
+        // Between writes bits 6 and 7 carry the contacts as last read.
+        model_.RelayBits = static_cast<uint8_t>((model_.RelayBits & kRelayMask) | rawInputs_);
     }
-    if (inputsStable_)
-        ApplyInputLogic(model_, adapter_.K1Closed, adapter_.K2Closed);
-    else
-        model_.RelayBits =
-            static_cast<uint8_t>((model_.RelayBits & ~logicRelays) | (handedOver_ & logicRelays));
-    // Between writes bits 6 and 7 carry the contacts as last read.
-    model_.RelayBits = static_cast<uint8_t>((model_.RelayBits & kRelayMask) | rawInputs_);
     handedOver_ = static_cast<uint8_t>(model_.RelayBits & kRelayMask);
     bus_->SetRelayByte(handedOver_);
+}
+
+void RelayController::NoteRelays(const SwitchCause& cause, const std::vector<SwitchEvent>* events,
+                                 const LocalDateTime* at)
+{
+    const auto now = static_cast<uint8_t>(model_.RelayBits & kRelayMask);
+    const uint8_t changed = now ^ loggedRelays_;
+    loggedRelays_ = now;
+    if (changed == 0)
+        return;
+    const LocalDateTime t = at ? *at : clock_.Now();
+    for (int r = 0; r < kRelayCount; ++r) {
+        if (!(changed >> r & 1))
+            continue;
+        const SwitchCause* why = &cause;
+        if (events) {
+            for (const SwitchEvent& e : *events) {
+                if (e.relay == r)
+                    why = &e.cause;
+            }
+        }
+        const QString name = files_.Name(r);
+        log_.WriteAt(t, QStringLiteral("relay %1%2 %3: %4")
+                            .arg(r + 1)
+                            .arg(name.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(name))
+                            .arg(now >> r & 1 ? QStringLiteral("on") : QStringLiteral("off"))
+                            .arg(QString::fromStdString(CauseText(*why))));
+    }
 }
 
 void RelayController::OnBusStatus(const BusStatus& status)
 {
     const BusStatus before = busStatus_;
     busStatus_ = status;
-    adapter_.PortOpen = status.PortOpen;
     // The controls follow the port as the bus thread reports it, once START has asked for it.
     if (openRequested_ && status.PortOpen != portLocked_)
         LockPortControls(status.PortOpen);
@@ -262,17 +288,17 @@ void RelayController::OnBusStatus(const BusStatus& status)
 void RelayController::OnRawInputs(uint8_t bits)
 {
     rawInputs_ = static_cast<uint8_t>(bits & kInputMask);
-    model_.RelayBits = static_cast<uint8_t>((model_.RelayBits & kRelayMask) | rawInputs_);
+    if (busStatus_.PortOpen)
+        model_.RelayBits = static_cast<uint8_t>((model_.RelayBits & kRelayMask) | rawInputs_);
 }
 
 void RelayController::OnInputs(bool k1Closed, bool k2Closed)
 {
     adapter_.K1Closed = k1Closed;
     adapter_.K2Closed = k2Closed;
-    inputsStable_ = true;
+    adapter_.InputsStable = true;
     emit InputsRead(k1Closed, k2Closed);
-    HandOver();
-    NoteRelays(QString::fromStdString(CauseText(InputLogicCause(k1Closed, k2Closed))));
+    Commit(InputLogicCause(k1Closed, k2Closed));
 }
 
 void RelayController::EmitBusFacts()
@@ -312,7 +338,6 @@ void RelayController::Stop()
 {
     bus_->Stop();
     openRequested_ = false;
-    adapter_.PortOpen = false;
     busStatus_.PortOpen = false;
     LockPortControls(false);
     EmitBusFacts();
@@ -321,127 +346,14 @@ void RelayController::Stop()
 void RelayController::Reset()
 {
     ResetSwitching(model_);
-    HandOver();
-    NoteRelays(QStringLiteral("RESET"));
+    Commit(Cause(CauseKind::Reset));
 }
 
-void RelayController::Toggle(int relay)
+void RelayController::SelectPort(int comItemIndex, int chipItem)
 {
-    ToggleRelay(model_, relay);
-    HandOver();
-    NoteRelays(QStringLiteral("T button"));
-}
-
-void RelayController::SelectComPort(int itemIndex)
-{
-    tavoxa::SelectComPort(adapter_, itemIndex);
+    SelectComPort(adapter_, comItemIndex);
+    SelectChip(adapter_, chipItem);
     EmitBusFacts();
-}
-
-void RelayController::SelectChip(int item)
-{
-    tavoxa::SelectChip(adapter_, item);
-}
-
-bool RelayController::SetRemote(bool on)
-{
-    remoteOn_ = on;
-    remoteRetry_->stop();
-    const bool wasOpen = server_->IsOpen();
-    if (server_->RemoteSwitched(on)) {
-        if (server_->IsOpen() && !wasOpen)
-            NoteListening();
-        else if (!server_->IsOpen() && wasOpen)
-            log_.Write(QStringLiteral("remote server closed"));
-        return on;
-    }
-    log_.Write(QStringLiteral("remote server cannot listen on port %1: %2")
-                   .arg(RemotePortNumber(remote_.RemotePort))
-                   .arg(server_->LastError()));
-    server_->RemoteSwitched(false);
-    if (unattended_) {
-        // Nobody can switch it on again: keep the user's choice and try again.
-        remoteRetry_->start();
-        return on;
-    }
-    // With a display the switch goes off again, and the user sees it.
-    remoteOn_ = false;
-    emit RemoteOnChanged(false);
-    return false;
-}
-
-void RelayController::SetRemoteRetryInterval(int ms)
-{
-    remoteRetry_->setInterval(ms);
-}
-
-void RelayController::RetryRemote()
-{
-    if (!remoteOn_ || server_->IsOpen()) {
-        remoteRetry_->stop();
-        return;
-    }
-    if (server_->RemoteSwitched(true)) {
-        remoteRetry_->stop();
-        NoteListening();
-        return;
-    }
-    server_->RemoteSwitched(false);
-}
-
-void RelayController::Switch(const std::vector<RelayCommand>& commands, const SwitchCause& cause)
-{
-    for (const RelayCommand& command : commands) {
-        if (command.relay < 0 || command.relay >= kRelayCount)
-            continue;
-        switch (command.action) {
-            case RelayAction::On:
-                SetRelay(model_, command.relay);
-                break;
-            case RelayAction::Off:
-                ClearRelay(model_, command.relay);
-                break;
-            case RelayAction::Toggle:
-                ToggleRelay(model_, command.relay);
-                break;
-        }
-    }
-    HandOver();
-    NoteRelays(QString::fromStdString(CauseText(cause)));
-}
-
-void RelayController::NoteListening()
-{
-    log_.Write(QStringLiteral("remote server listening on port %1").arg(server_->BoundPort()));
-    if (remote_.RemotePassword.empty())
-        log_.Write(QStringLiteral("remote switching stays locked until a password is set"));
-}
-
-void RelayController::NoteRelays(const QString& cause, const std::vector<SwitchEvent>* events)
-{
-    const auto now = static_cast<uint8_t>(model_.RelayBits & kRelayMask);
-    const uint8_t changed = now ^ loggedRelays_;
-    loggedRelays_ = now;
-    if (changed == 0)
-        return;
-    const LocalDateTime t = clock_.Now();
-    for (int r = 0; r < kRelayCount; ++r) {
-        if (!(changed >> r & 1))
-            continue;
-        QString why = cause;
-        if (events) {
-            for (const SwitchEvent& e : *events) {
-                if (e.relay == r)
-                    why = QString::fromStdString(CauseText(e.cause));
-            }
-        }
-        const QString name = Name(r);
-        log_.WriteAt(t, QStringLiteral("relay %1%2 %3: %4")
-                            .arg(r + 1)
-                            .arg(name.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(name))
-                            .arg(now >> r & 1 ? QStringLiteral("on") : QStringLiteral("off"))
-                            .arg(why));
-    }
 }
 
 void RelayController::NoteBusFacts(const BusFacts& facts)
@@ -459,133 +371,57 @@ void RelayController::NoteBusFacts(const BusFacts& facts)
 void RelayController::Load(const std::string& path)
 {
     Reported([this, &path] {
-        configFileName_ = path;
+        files_.SetConfigFileName(path);
         LoadConfiguration();
         ResetSwitching(model_);
         Start();
-        NoteRelays(QStringLiteral("START after Load"));
+        NoteRelays(Cause(CauseKind::StartAfterLoad), nullptr, nullptr);
     });
+    EmitBusFacts();  // a failed load may have read another COM number
 }
 
 void RelayController::Save(const std::string& path)
 {
     Reported([this, &path] {
-        configFileName_ = path;
-        SaveConfiguration();
+        files_.SetConfigFileName(path);
+        files_.SaveConfiguration();
         Start();
     });
 }
 
-int RelayController::ShownProgram(int relay) const
+void RelayController::Edit(const SettingsEdit& edit)
 {
-    const int p = model_.SelectedProgram(relay);
-    return p >= 0 && p < kProgramCount ? p : -1;
+    // A changed mode neither switches the relay nor resets its counters; an input-logic mode
+    // follows the contacts from now on.
+    if (ApplyEdit(model_, edit))
+        Commit(InputLogicCause(adapter_.K1Closed, adapter_.K2Closed));
+    if (edit.relay >= 0 && edit.relay < kRelayCount)
+        emit SettingsEdited(edit.relay);
 }
 
-int RelayController::ShownWindow(int relay) const
+RelaySettings RelayController::Settings(int relay) const
 {
-    const int w = model_.SelectedWindow(relay);
-    return w >= 0 && w < kWindowCount ? w : -1;
+    return ReadRelaySettings(model_, relay);
 }
 
-void RelayController::SetRelayMode(int relay, int mode)
+void RelayController::SetSettings(int relay, const RelaySettings& settings)
 {
-    // Neither the relay nor its counters change with the mode; an input-logic mode follows the
-    // contacts from now on.
-    model_.RelayMode(relay) = mode;
-    HandOver();
-    NoteRelays(QString::fromStdString(CauseText(InputLogicCause(adapter_.K1Closed, adapter_.K2Closed))));
+    if (relay < 0 || relay >= kRelayCount)
+        return;
+    if (WriteRelaySettings(model_, relay, settings))
+        Commit(InputLogicCause(adapter_.K1Closed, adapter_.K2Closed));
+    emit SettingsEdited(relay);
 }
 
-void RelayController::SetSelectedProgram(int relay, int program)
+void RelayController::RunSecond(const LocalDateTime& at)
 {
-    model_.SelectedProgram(relay) = program;
-}
-
-void RelayController::SetDayCode(int relay, int dayCode)
-{
-    if (const int p = ShownProgram(relay); p >= 0)
-        model_.DayCode(relay, p) = dayCode;
-}
-
-void RelayController::SetProgramDate(int relay, double date)
-{
-    if (const int p = ShownProgram(relay); p >= 0)
-        model_.ProgramDate(relay, p) = date;
-}
-
-void RelayController::SetProgramStart(int relay, double time)
-{
-    if (const int p = ShownProgram(relay); p >= 0)
-        model_.ProgramStart(relay, p) = time;
-}
-
-void RelayController::SetProgramEnd(int relay, double time)
-{
-    if (const int p = ShownProgram(relay); p >= 0)
-        model_.ProgramEnd(relay, p) = time;
-}
-
-void RelayController::SetRepeat(int relay, bool repeat)
-{
-    model_.SecondsTimer[relay].Repeat = repeat ? 1 : 0;
-}
-
-void RelayController::SetStartAfter(int relay, int32_t seconds)
-{
-    model_.SecondsTimer[relay].StartAfter = seconds;
-}
-
-void RelayController::SetEndAfter(int relay, int32_t seconds)
-{
-    model_.SecondsTimer[relay].EndAfter = seconds;
-}
-
-void RelayController::SetSelectedWindow(int relay, int window)
-{
-    model_.SelectedWindow(relay) = window;
-}
-
-void RelayController::SetWindowMaxMinutes(int relay, int32_t minutes)
-{
-    if (const int w = ShownWindow(relay); w >= 0)
-        model_.WindowMaxMinutes(relay, w) = minutes;
-}
-
-void RelayController::SetWindowStart(int relay, double time)
-{
-    if (const int w = ShownWindow(relay); w >= 0)
-        model_.WindowStart(relay, w) = time;
-}
-
-void RelayController::SetWindowEnd(int relay, double time)
-{
-    if (const int w = ShownWindow(relay); w >= 0)
-        model_.WindowEnd(relay, w) = time;
-}
-
-void RelayController::ArmSecondTick(const LocalDateTime& now)
-{
-    secondTimer_->start(SecondTickDelayMs(now));
-}
-
-void RelayController::SecondTimerFired()
-{
-    // Timer intervals drift against the clock; arming each tick anew for just past the next
-    // full second gives every second of the clock its tick, so no exact-second event is lost.
-    const LocalDateTime now = clock_.Now();
-    ArmSecondTick(now);
-    const int64_t second = ClockSecond(now);
-    if (second == lastTickSecond_)
-        return;  // woke before the full second: this second has had its tick
-    lastTickSecond_ = second;
-
+    EmitBusFacts();  // the status lines follow the port every tick
     std::vector<SwitchEvent> events;
-    SecondTick(model_, clock_, random_, &events);
-    HandOver();
-    NoteRelays(QStringLiteral("timer"), &events);
+    const SecondClock clock(at);
+    SecondTick(model_, clock, random_, &events);
+    Commit(Cause(CauseKind::TimerProgram), &events, &at);
     emit SecondTicked();
-    server_->RemoteCloseStep();
+    remote_->server().RemoteCloseStep();
 }
 
 }  // namespace tavoxa

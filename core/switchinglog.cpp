@@ -40,12 +40,13 @@ void SwitchingLog::Write(const QString& text, LogPriority priority)
 void SwitchingLog::WriteAt(const LocalDateTime& t, const QString& text, LogPriority priority)
 {
     const QString stamp = LogTimeText(t);
-    emit LineWritten(stamp + QLatin1Char(' ') + text);
+    const QString stamped = stamp + QLatin1Char(' ') + text;
+    emit LineWritten(stamped);
     if (queue_) {
         queue_->Push(priority, stamp, text);
         return;
     }
-    const QByteArray line = (stamp + QLatin1Char(' ') + text + QLatin1Char('\n')).toUtf8();
+    const QByteArray line = (stamped + QLatin1Char('\n')).toUtf8();
     sink_(line);
     if (!file_.isOpen() || fileFailed_)
         return;
@@ -56,6 +57,7 @@ void SwitchingLog::WriteAt(const LocalDateTime& t, const QString& text, LogPrior
                                    QStringLiteral("; logging to standard error only\n"))
                                       .toUtf8();
         sink_(report);
+        emit LineWritten(QString::fromUtf8(report.chopped(1)));
     }
 }
 

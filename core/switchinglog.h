@@ -22,7 +22,6 @@ QString LogTimeText(const LocalDateTime& t);
 
 class SwitchingLog : public QObject {
     Q_OBJECT
-
 public:
     // Where the lines go besides the file; standard error unless a test replaces it.
     using Sink = std::function<void(const QByteArray& line)>;
@@ -42,7 +41,7 @@ public:
     void WriteAt(const LocalDateTime& t, const QString& text, LogPriority priority = LogPriority::Info);
 
 signals:
-    // Every line as written (time stamp in front, no line end).
+    // Every line as written, without its line end (a live view listens to it).
     void LineWritten(const QString& line);
 
 private:

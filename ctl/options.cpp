@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "engine/model.h"
+#include "tavoxa/version.h"
 
 #ifndef TAVOXA_VERSION
 #define TAVOXA_VERSION "unknown"
@@ -155,7 +156,7 @@ CtlParse ParseCtlArguments(const QStringList& arguments, const std::optional<QBy
 
 QString CtlVersionText()
 {
-    return QStringLiteral("tavoxa-ctl %1\n").arg(QStringLiteral(TAVOXA_VERSION));
+    return QStringLiteral("tavoxa-ctl %1\n").arg(QLatin1String(kVersion));
 }
 
 QString CtlUsageText()

@@ -168,4 +168,11 @@ std::string TimeText(double value)
     return text;
 }
 
+int64_t SteadyMonotonicClock::NowMs() const
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 }  // namespace tavoxa

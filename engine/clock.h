@@ -56,4 +56,18 @@ bool TimeFieldValid(double value);
 // valid time field.
 int SecondOfDay(double value);
 
+// A clock that only goes forward, in milliseconds from any origin, whatever the wall clock
+// does: what lateness and back-off are measured on. Injected, so tests drive it.
+class MonotonicClock {
+public:
+    virtual ~MonotonicClock() = default;
+    virtual int64_t NowMs() const = 0;
+};
+
+// The system's steady clock.
+class SteadyMonotonicClock : public MonotonicClock {
+public:
+    int64_t NowMs() const override;
+};
+
 }  // namespace tavoxa

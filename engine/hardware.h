@@ -16,9 +16,11 @@ constexpr uint8_t ChipAddressOfItem(int item)
 {
     return item == 0 ? kChipAddressPcf8574 : kChipAddressPcf8574A;
 }
+// The item an address selects: 0x20 the "PCF 8574", any other value the "PCF 8574 A", so a
+// stored address that is neither (a short or hand-edited file) ends as 0x38, the one shown.
 constexpr int ChipItemOfAddress(uint8_t address)
 {
-    return address == kChipAddressPcf8574A ? 1 : 0;
+    return address == kChipAddressPcf8574 ? 0 : 1;
 }
 
 // Pins of the port byte: relays on pins 0..5, the contacts on pins 7 (K1) and 6 (K2); a closed

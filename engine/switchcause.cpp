@@ -41,10 +41,14 @@ std::string CauseText(const SwitchCause& cause)
             return "remote (" + cause.detail + ")";
         case CauseKind::Mqtt:
             return "mqtt";
+        case CauseKind::Web:
+            return "web (" + cause.detail + ")";
         case CauseKind::StartAfterLoad:
             return "START after Load";
         case CauseKind::ResumedAtStartUp:
             return "resumed at start-up";
+        case CauseKind::RestoredAtStartUp:
+            return "restored at start-up";
     }
     return "unknown";
 }

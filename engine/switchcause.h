@@ -18,8 +18,10 @@ enum class CauseKind {
     Reset,
     Remote,  // detail: the peer's address
     Mqtt,
+    Web,  // detail: the peer's address
     StartAfterLoad,
     ResumedAtStartUp,
+    RestoredAtStartUp,  // --restore-relays: a relay no engine drives, as it was at the last stop
 };
 
 struct SwitchCause {
@@ -40,6 +42,7 @@ SwitchCause RemoteCause(const std::string& peerAddress);
 
 // "timer program 1", "seconds timer", "random window 2", "clock pulse",
 // "input logic (K1 closed, K2 open)", "T button", "RESET", "remote (127.0.0.1)", "mqtt",
+// "web (127.0.0.1)",
 // "START after Load", "resumed at start-up".
 std::string CauseText(const SwitchCause& cause);
 

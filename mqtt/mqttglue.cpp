@@ -12,8 +12,9 @@ void AttachMqtt(RelayController& core, MqttBridge& bridge)
     const auto names = [&core, &bridge] {
         std::array<QString, 6> relays;
         for (int r = 0; r < kRelayCount; ++r)
-            relays[static_cast<size_t>(r)] = core.Name(r);
-        bridge.SetNames(relays, {core.Name(6), core.Name(7)}, QCoreApplication::applicationVersion());
+            relays[static_cast<size_t>(r)] = core.files().Name(r);
+        bridge.SetNames(relays, {core.files().Name(6), core.files().Name(7)},
+                        QCoreApplication::applicationVersion());
     };
     names();
     QObject::connect(&core, &RelayController::SettingsFileRead, &bridge, names);

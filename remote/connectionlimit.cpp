@@ -8,7 +8,7 @@ ConnectionLimit::ConnectionLimit(int totalCap, const MonotonicClock* clock, QObj
     : QObject(parent), clock_(clock), totalCap_(totalCap)
 {
     if (!clock_) {
-        ownClock_ = std::make_unique<SteadyClock>();
+        ownClock_ = std::make_unique<SteadyMonotonicClock>();
         clock_ = ownClock_.get();
     }
 }

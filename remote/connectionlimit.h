@@ -65,7 +65,7 @@ private:
     QTcpSocket* Victim(const QString& key, int64_t now) const;
     void Forget(QTcpSocket* socket);
 
-    std::unique_ptr<SteadyClock> ownClock_;
+    std::unique_ptr<SteadyMonotonicClock> ownClock_;
     const MonotonicClock* clock_;
     int totalCap_;
     std::unordered_map<QTcpSocket*, Entry> entries_;

@@ -9,7 +9,7 @@ namespace tavoxa {
 LoginGuard::LoginGuard(const MonotonicClock* clock, QObject* parent) : QObject(parent), clock_(clock)
 {
     if (!clock_) {
-        ownClock_ = std::make_unique<SteadyClock>();
+        ownClock_ = std::make_unique<SteadyMonotonicClock>();
         clock_ = ownClock_.get();
     }
     timer_.setSingleShot(true);

@@ -97,7 +97,7 @@ private:
     void Arm(int64_t now);
     void WriteHeldLine();
 
-    std::unique_ptr<SteadyClock> ownClock_;
+    std::unique_ptr<SteadyMonotonicClock> ownClock_;
     const MonotonicClock* clock_;
     QHash<QString, Peer> peers_;
     std::deque<QString> turn_;  // addresses with waiting attempts

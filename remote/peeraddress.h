@@ -4,10 +4,11 @@
 // Threads: plain values and a clock read on the main thread.
 #pragma once
 
-#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QString>
 #include <cstdint>
+
+#include "engine/clock.h"
 
 namespace tavoxa {
 
@@ -18,21 +19,5 @@ QString PeerKey(const QHostAddress& address);
 
 // The address as the log shows it: IPv4 without its IPv6 mapping.
 QString PeerText(const QHostAddress& address);
-
-class MonotonicClock {
-public:
-    virtual ~MonotonicClock() = default;
-    // Milliseconds since an arbitrary start; never goes back, whatever the wall clock does.
-    virtual int64_t NowMs() const = 0;
-};
-
-class SteadyClock : public MonotonicClock {
-public:
-    SteadyClock() { timer_.start(); }
-    int64_t NowMs() const override { return timer_.elapsed(); }
-
-private:
-    QElapsedTimer timer_;
-};
 
 }  // namespace tavoxa

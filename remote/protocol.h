@@ -46,7 +46,7 @@ struct RemoteSettings {
     // Set by any client connecting, cleared by any client disconnecting, whichever happened
     // last: not a count of clients (one leaving clears it while others stay). Switching Remote
     // off while it is set makes the close pending; while it is clear the server closes at once.
-    // The connection lamp Label58 shows it.
+    // The window's connection lamp shows it.
     bool ClientConnectedLast = false;
 };
 

@@ -83,7 +83,7 @@ public:
     // End of every second tick: when the close is due, closes the server and returns to Idle.
     void RemoteCloseStep();
 
-    // CheckBox7Click: the "Remote" box changed to `checked`. Checked opens the server on
+    // The "Remote" switch changed to `checked`. Checked opens the server on
     // RemotePortNumber(RemotePort); on failure the server is closed and false is returned, and
     // the caller unchecks the box, which calls this again with false. Unchecked with
     // ClientConnectedLast set makes the close pending (the server stays open until the refused
@@ -91,7 +91,7 @@ public:
     bool RemoteSwitched(bool checked);
 
 signals:
-    // RemoteSettings::ClientConnectedLast changed (the connection lamp Label58 shows it).
+    // RemoteSettings::ClientConnectedLast changed (the window's connection lamp shows it).
     void ClientConnectedLastChanged(bool connected);
     // A remote switching command from the client at address `peer` changed RelayBits.
     void RelayBitsChanged(const QString& peer);

@@ -1,7 +1,9 @@
 // File errors, raised as exceptions carrying the numeric I/O code.
 //
-// Nothing in the program catches them: they end the event handler that raised them and the
-// toolkit's error report shows Message() in a modal box.
+// The core catches them at the edge of each user action or tick (RunReported in
+// core/errorreport.h): the action stops where the error came, and the error report shows
+// Message() (a box with a display, standard error without). The codes are the numbers the
+// messages have always carried; docs/names.md lists them.
 #pragma once
 
 #include <exception>

@@ -16,7 +16,7 @@ struct SettingsFileContent {
     std::string ConfigFileName;        // line 1
     std::string RemotePassword;        // line 2
     std::string RemotePort;            // line 3
-    std::array<std::string, 8> Names;  // lines 4..11: Label1..Label6 (relays), Label7, Label8 (K1, K2)
+    std::array<std::string, 8> Names;  // lines 4..11: the names of relays 1..6, K1, K2
     bool Remote = false;               // line 12: the "Remote" check box
 };
 

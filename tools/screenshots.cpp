@@ -93,7 +93,7 @@ int main(int argc, char** argv)
     tavoxa::RelayController core(board, clock, random, delay, report);
     tavoxa::TForm1 form1(core);
     tavoxa::TForm2 form2(&form1, language.language());
-    tavoxa::TForm3 form3(core.remote(), &form1);
+    tavoxa::TForm3 form3(core.remoteSwitch().settings(), &form1);
     core.Startup();
     tavoxa::BoardWindow boardWindow(board);
     form1.show();
@@ -101,7 +101,8 @@ int main(int argc, char** argv)
 
     // Let the exchange run long enough for the inputs to settle and the clock to show.
     QTimer::singleShot(1500, [&] {
-        core.Toggle(0);
+        core.Switch({{0, tavoxa::RelayAction::Toggle}},
+                    tavoxa::SwitchCause{tavoxa::CauseKind::TButton, 0, {}});
         QTimer::singleShot(300, [&] {
             Save(form1, out + "/main-window" + suffix);
             if (!english)
@@ -119,7 +120,7 @@ int main(int argc, char** argv)
                 // The plan of the coming week of the same set-up, as `tavoxa --plan-image` draws it.
                 QStringList names;
                 for (int r = 0; r < tavoxa::kRelayCount; ++r)
-                    names << core.Name(r);
+                    names << core.files().Name(r);
                 QString why;
                 const QString plan = out + "/plan.png";
                 if (tavoxa::SavePlanImage(tavoxa::PlanSwitchings(core.model(), clock.Now(), 7), names, plan,

@@ -182,8 +182,11 @@ TForm1::TForm1(RelayController& core, FileDialogs* dialogs, QWidget* parent) : Q
     RefreshView();
     ShowAdapterSettings();
     ShowNames();
-    ShowRemoteBox(core_.remoteOn());
+    ShowRemoteBox(core_.remoteSwitch().remoteOn());
     ShowPortControls(core_.portControlsLocked());
+    // At creation every port control is usable, STOP too (it does nothing while stopped); only a
+    // STOP greys STOP out, and an open port enables it again.
+    Button8_->setEnabled(true);
 }
 
 TForm1::~TForm1() = default;
@@ -273,9 +276,9 @@ void TForm1::BuildRelayRows(QWidget* panel)
     QFont lampFont = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     lampFont.setBold(true);
     lampFont.setPixelSize(14);
-    const QTime now = QTime(0, 0).addMSecs(MillisecondOfDay(core_.clock().Now()));
+    const QTime now = QTime(0, 0).addMSecs(MillisecondOfDay(core_.ticker().clock().Now()));
     const QDate today = [this] {
-        const LocalDateTime t = core_.clock().Now();
+        const LocalDateTime t = core_.ticker().clock().Now();
         return QDate(t.year, t.month, t.day);
     }();
     const QStringList programs{"1", "2", "3", "4", "5", "6"};
@@ -441,14 +444,17 @@ void TForm1::ConnectHandlers()
     // sets them; edits and the Repeat boxes run their handlers on every change, so a refresh
     // writes their (equal) values back.
     for (int r = 0; r < kRelayCount; ++r) {
-        connect(toggleButton_[r], &QPushButton::clicked, this, [this, r] { core_.Toggle(r); });
+        connect(toggleButton_[r], &QPushButton::clicked, this, [this, r] {
+            core_.Switch({{r, RelayAction::Toggle}}, SwitchCause{CauseKind::TButton, 0, {}});
+        });
         connect(modeSelector_[r], &Selector::UserChanged, this, [this, r] { ModeSelectorChange(r); });
         connect(programSelector_[r], &Selector::UserChanged, this, [this, r] { ProgramSelectorChange(r); });
         connect(daySelector_[r], &Selector::UserChanged, this, [this, r] { DaySelectorChange(r); });
         connect(datePicker_[r], &QDateEdit::dateChanged, this, [this, r] { DatePickerChange(r); });
         connect(startPicker_[r], &QTimeEdit::timeChanged, this, [this, r] { StartPickerChange(r); });
         connect(endPicker_[r], &QTimeEdit::timeChanged, this, [this, r] { EndPickerChange(r); });
-        connect(repeatBox_[r], &QCheckBox::toggled, this, [this, r](bool on) { core_.SetRepeat(r, on); });
+        connect(repeatBox_[r], &QCheckBox::toggled, this,
+                [this, r](bool on) { Edit(r, RelayField::Repeat, on ? 1 : 0); });
         connect(startEdit_[r], &QLineEdit::textChanged, this, [this, r] { SecondsEditChange(r, false); });
         connect(endEdit_[r], &QLineEdit::textChanged, this, [this, r] { SecondsEditChange(r, true); });
         connect(windowSelector_[r], &Selector::UserChanged, this, [this, r] { WindowSelectorChange(r); });
@@ -472,17 +478,19 @@ void TForm1::ConnectHandlers()
         if (form3_)
             form3_->exec();
     });
-    connect(ComboBox19_, &Selector::UserChanged, this,
-            [this] { core_.SelectComPort(ComboBox19_->Position()); });
+    connect(ComboBox19_, &Selector::UserChanged, this, [this] {
+        core_.SelectPort(ComboBox19_->Position(), ChipItemOfAddress(core_.adapter().ChipAddress));
+    });
     // Only the user's choice of a chip item reaches the controller; the view refresh sets the
     // item silently.
     for (int i = 0; i < 2; ++i) {
         connect(chipItem_[i], &QRadioButton::toggled, this, [this, i](bool checked) {
             if (checked)
-                core_.SelectChip(i);
+                core_.SelectPort(core_.adapter().ComNumber - 1, i);
         });
     }
-    connect(CheckBox7_, &QCheckBox::clicked, this, [this](bool on) { ShowRemoteBox(core_.SetRemote(on)); });
+    connect(CheckBox7_, &QCheckBox::clicked, this,
+            [this](bool on) { ShowRemoteBox(core_.remoteSwitch().SetRemote(on)); });
 }
 
 void TForm1::ConnectController()
@@ -493,7 +501,7 @@ void TForm1::ConnectController()
     });
     connect(&core_, &RelayController::SettingsFileRead, this, [this] {
         ShowNames();
-        ShowRemoteBox(core_.remoteOn());
+        ShowRemoteBox(core_.remoteSwitch().remoteOn());
     });
     connect(&core_, &RelayController::RemoteOnChanged, this, &TForm1::ShowRemoteBox);
     connect(&core_, &RelayController::PortControlsLockChanged, this, &TForm1::ShowPortControls);
@@ -518,7 +526,7 @@ QLabel* TForm1::Lamp(int index) const
 void TForm1::ShowNames()
 {
     for (int i = 0; i < 8; ++i)
-        Lamp(i)->setText(NameText(core_.names()[static_cast<size_t>(i)]));
+        Lamp(i)->setText(core_.files().Name(i));
 }
 
 void TForm1::ShowRemoteBox(bool on)
@@ -596,7 +604,7 @@ void TForm1::ShowNextSwitchings()
 {
     // Each relay lamp names its next switching in its tool tip, as the ticks will make it.
     constexpr int kLookAheadDays = 7;
-    const LocalDateTime now = core_.clock().Now();
+    const LocalDateTime now = core_.ticker().clock().Now();
     for (int r = 0; r < kRelayCount; ++r) {
         const NextSwitch next = NextSwitching(core_.model(), r, now, kLookAheadDays);
         const QString text = QString::fromStdString(NextSwitchingText(next, kLookAheadDays));

@@ -91,6 +91,8 @@ private:
     void ShowNextSwitchings();
 
     // Change handlers of the settings rows (relay 0..5).
+    // One field through the core's settings door.
+    void Edit(int relay, RelayField field, double value);
     void ModeSelectorChange(int relay);
     void ProgramSelectorChange(int relay);
     void DaySelectorChange(int relay);

@@ -62,25 +62,25 @@ void TForm1::RefreshView()
     for (int r = 0; r < kRelayCount; ++r)
         programSelector_[r]->SetPosition(model.SelectedProgram(r));
     for (int r = 0; r < kRelayCount; ++r) {
-        const int p = core_.ShownProgram(r);
+        const int p = ShownProgram(model, r);
         daySelector_[r]->SetPosition(p >= 0 ? model.DayCode(r, p) : -1);
     }
 
     // Pickers, silent as well.
     for (int r = 0; r < kRelayCount; ++r) {
-        if (const int p = core_.ShownProgram(r); p >= 0)
+        if (const int p = ShownProgram(model, r); p >= 0)
             ShowValue(datePicker_[r], DateOf(model.ProgramDate(r, p)));
     }
     for (int r = 0; r < kRelayCount; ++r) {
-        if (const int p = core_.ShownProgram(r); p >= 0)
+        if (const int p = ShownProgram(model, r); p >= 0)
             ShowValue(startPicker_[r], TimeOf(model.ProgramStart(r, p)));
     }
     for (int r = 0; r < kRelayCount; ++r) {
-        if (const int p = core_.ShownProgram(r); p >= 0)
+        if (const int p = ShownProgram(model, r); p >= 0)
             ShowValue(endPicker_[r], TimeOf(model.ProgramEnd(r, p)));
     }
     for (int r = 0; r < kRelayCount; ++r) {
-        if (const int w = core_.ShownWindow(r); w >= 0) {
+        if (const int w = ShownWindow(model, r); w >= 0) {
             ShowValue(windowStartPicker_[r], TimeOf(model.WindowStart(r, w)));
             ShowValue(windowEndPicker_[r], TimeOf(model.WindowEnd(r, w)));
         }
@@ -101,11 +101,11 @@ void TForm1::RefreshView()
         secondsPanel_[r]->setVisible(m == ModeSecondsTimer || (r > 0 && m == ModeRandom));
         randomPanel_[r]->setVisible(m == ModeRandom);
 
-        const bool program = core_.ShownProgram(r) >= 0;
+        const bool program = ShownProgram(model, r) >= 0;
         for (QWidget* field : {static_cast<QWidget*>(daySelector_[r]), static_cast<QWidget*>(datePicker_[r]),
                                static_cast<QWidget*>(startPicker_[r]), static_cast<QWidget*>(endPicker_[r])})
             field->setEnabled(program);
-        const bool window = core_.ShownWindow(r) >= 0;
+        const bool window = ShownWindow(model, r) >= 0;
         for (QWidget* field :
              {static_cast<QWidget*>(maxEdit_[r]), static_cast<QWidget*>(windowStartPicker_[r]),
               static_cast<QWidget*>(windowEndPicker_[r])})
@@ -124,26 +124,31 @@ void TForm1::RefreshView()
     for (int r = 0; r < kRelayCount; ++r)
         windowSelector_[r]->SetPosition(model.SelectedWindow(r));
     for (int r = 0; r < kRelayCount; ++r) {
-        const int w = core_.ShownWindow(r);
+        const int w = ShownWindow(model, r);
         maxEdit_[r]->setText(w >= 0 ? QString::number(model.WindowMaxMinutes(r, w)) : QString());
     }
 }
 
+void TForm1::Edit(int relay, RelayField field, double value)
+{
+    core_.Edit(SettingsEdit{relay, field, value});
+}
+
 void TForm1::ModeSelectorChange(int relay)
 {
-    core_.SetRelayMode(relay, modeSelector_[relay]->Position());
+    Edit(relay, RelayField::Mode, modeSelector_[relay]->Position());
     RefreshView();
 }
 
 void TForm1::ProgramSelectorChange(int relay)
 {
-    core_.SetSelectedProgram(relay, programSelector_[relay]->Position());
+    Edit(relay, RelayField::SelectedProgram, programSelector_[relay]->Position());
     RefreshView();
 }
 
 void TForm1::DaySelectorChange(int relay)
 {
-    core_.SetDayCode(relay, daySelector_[relay]->Position());
+    Edit(relay, RelayField::DayCode, daySelector_[relay]->Position());
     RefreshView();
 }
 
@@ -151,45 +156,45 @@ void TForm1::DatePickerChange(int relay)
 {
     // A dated program matches on the whole day number.
     const QDate d = datePicker_[relay]->date();
-    core_.SetProgramDate(relay, EncodeDate(d.year(), d.month(), d.day()));
+    Edit(relay, RelayField::ProgramDate, EncodeDate(d.year(), d.month(), d.day()));
 }
 
 void TForm1::StartPickerChange(int relay)
 {
-    core_.SetProgramStart(relay, TimeValue(startPicker_[relay]->time()));
+    Edit(relay, RelayField::ProgramStart, TimeValue(startPicker_[relay]->time()));
 }
 
 void TForm1::EndPickerChange(int relay)
 {
-    core_.SetProgramEnd(relay, TimeValue(endPicker_[relay]->time()));
+    Edit(relay, RelayField::ProgramEnd, TimeValue(endPicker_[relay]->time()));
 }
 
 void TForm1::SecondsEditChange(int relay, bool endEdit)
 {
     // Runs keystroke by keystroke: typing 120 stores 1, 12, then 120.
     if (endEdit)
-        core_.SetEndAfter(relay, EditValue(endEdit_[relay]));
+        Edit(relay, RelayField::EndAfter, EditValue(endEdit_[relay]));
     else
-        core_.SetStartAfter(relay, EditValue(startEdit_[relay]));
+        Edit(relay, RelayField::StartAfter, EditValue(startEdit_[relay]));
 }
 
 void TForm1::WindowSelectorChange(int relay)
 {
-    core_.SetSelectedWindow(relay, windowSelector_[relay]->Position());
+    Edit(relay, RelayField::SelectedWindow, windowSelector_[relay]->Position());
     RefreshView();
 }
 
 void TForm1::MaxEditChange(int relay)
 {
-    core_.SetWindowMaxMinutes(relay, EditValue(maxEdit_[relay]));
+    Edit(relay, RelayField::WindowMaxMinutes, EditValue(maxEdit_[relay]));
 }
 
 void TForm1::WindowPickerChange(int relay, bool endPicker)
 {
     if (endPicker)
-        core_.SetWindowEnd(relay, TimeValue(windowEndPicker_[relay]->time()));
+        Edit(relay, RelayField::WindowEnd, TimeValue(windowEndPicker_[relay]->time()));
     else
-        core_.SetWindowStart(relay, TimeValue(windowStartPicker_[relay]->time()));
+        Edit(relay, RelayField::WindowStart, TimeValue(windowStartPicker_[relay]->time()));
 }
 
 }  // namespace tavoxa

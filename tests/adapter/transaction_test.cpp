@@ -129,7 +129,6 @@ TEST(AdapterState, ListChoicesGivePortAndChip)
     EXPECT_EQ(a.ChipAddress, 0x38);
     SelectChip(a, 0);
     EXPECT_EQ(a.ChipAddress, 0x20);
-    EXPECT_FALSE(a.PortOpen);  // choosing is not opening
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 namespace tavoxa {
 namespace {
 
+using testing::PollUntil;
 using testing::SimProgram;
 
 void WriteFile(const QString& path, const std::string& bytes)
@@ -32,6 +33,13 @@ QByteArray ReadFile(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// `config` with its third value, the first of the switch table, made no number.
+std::string WithBadThirdValue(std::string config)
+{
+    const size_t third = config.find("\r\n", config.find("\r\n") + 2) + 2;
+    return config.replace(third, config.find("\r\n", third) - third, "abc");
 }
 
 // A folder with swcf.ini naming relay 2 "Pumpe" and the configuration file `configName` (also in
@@ -104,13 +112,12 @@ TEST(Headless, StartupErrorAndFailedSaveAreReported)
         const char* err;
     } cases[] = {
         {"bad.dat", 0, R"((?m)^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d tavoxa[-a-z]*: Ung)"},
-        {"cfg.dat", 1, "tavoxa: E/A-Fehler"},
+        {"cfg.dat", 1, "tavoxa-sim: E/A-Fehler"},
     };
     for (const auto& c : cases) {
         Folder folder(c.config);
-        if (c.code == 0) {  // the third value, the first of the switch table, is not a number
-            const size_t third = folder.config.find("\r\n", folder.config.find("\r\n") + 2) + 2;
-            folder.config.replace(third, folder.config.find("\r\n", third) - third, "abc");
+        if (c.code == 0) {
+            folder.config = WithBadThirdValue(folder.config);
             WriteFile(folder.Path(QString::fromStdString(c.config)), folder.config);
         } else {  // the configuration name is a folder: nothing can be written there, by root either
             ASSERT_TRUE(QDir(folder.dir.path()).remove(QString::fromStdString(c.config)));
@@ -125,6 +132,36 @@ TEST(Headless, StartupErrorAndFailedSaveAreReported)
         EXPECT_FALSE(program.Err().contains("did not end")) << "ended by the stop, not by the deadline";
         EXPECT_TRUE(c.code == 0 || ReadFile(folder.Path("swcf.ini")) == settings) << "settings kept whole";
     }
+}
+
+// A program stopped across a timer program's start second switches its relay once it runs
+// again: the late second tick runs the seconds it missed.
+TEST(Headless, AStallAcrossAProgramsStartSecondLosesNoSwitching)
+{
+    Folder folder;
+    const QDateTime start = QDateTime::currentDateTime().addSecs(6);
+    StoredSettings stored;
+    stored.RelayMode(1) = ModeTimer;
+    stored.DayCode(1, 0) = DayEveryDay;
+    stored.ProgramStart(1, 0) = EncodeTime(start.time().hour(), start.time().minute(), start.time().second());
+    stored.ProgramEnd(1, 0) =
+        EncodeTime(start.time().hour(), start.time().minute(), start.time().second()) + EncodeTime(0, 10, 0);
+    WriteFile(folder.Path("tavoxa.dat"), WriteConfiguration(stored, 1, kChipAddressPcf8574));
+    SimProgram program(folder.dir.path());
+    ASSERT_TRUE(program.Start());
+    ASSERT_TRUE(program.WaitForErr("port COM 1 open")) << program.Err().toStdString();
+    if (QDateTime::currentDateTime() >= start.addSecs(-1))
+        GTEST_SKIP() << "the start-up took too long to stop the program before the start second";
+    // Stopped from a second before the start second until two seconds after it.
+    ASSERT_TRUE(PollUntil([&] { return QDateTime::currentDateTime() >= start.addSecs(-1); }));
+    ASSERT_FALSE(program.Err().contains("relay 2 (Pumpe) on")) << program.Err().toStdString();
+    ::kill(program.Pid(), SIGSTOP);
+    PollUntil([&] { return QDateTime::currentDateTime() >= start.addSecs(2); });
+    ::kill(program.Pid(), SIGCONT);
+    const QString line = QStringLiteral("%1 relay 2 (Pumpe) on: timer program 1")
+                             .arg(start.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+    EXPECT_TRUE(program.WaitForErr(line)) << program.Err().toStdString();
+    EXPECT_EQ(program.Finish(SIGTERM), 0) << program.Err().toStdString();
 }
 
 TEST(Headless, SecondProgramInTheSameFolderStopsWhileAPlanStillRuns)
@@ -147,7 +184,8 @@ TEST(Headless, SecondProgramInTheSameFolderStopsWhileAPlanStillRuns)
 }
 
 // The commands that print and end: their exit code and output, and the folder unchanged but for
-// the picture asked for.
+// the picture asked for. A value that cannot be read is said, naming the file, and the plan is
+// made of what was read, as the unattended start-up goes on.
 TEST(Headless, CommandsThatOnlyReadLeaveTheFolderAsItWas)
 {
     const struct {
@@ -155,22 +193,32 @@ TEST(Headless, CommandsThatOnlyReadLeaveTheFolderAsItWas)
         int code;
         QStringList output;  // patterns on standard output
         const char* created;
+        bool badValue = false;
+        const char* err = "";  // pattern on standard error
     } cases[] = {
         // Two calendar days, relay 2 switching at 06:30:00 on at least one of them.
         {{"--plan", "--days", "2"},
          0,
          {R"(\nRelay 2 \(Pumpe\), Timer[^\n]*\n(  \w{3} [-\d]{10}  [^\n]*\n){2}\n)", "06:30:00 on"},
          nullptr},
+        {{"--plan", "--days", "2"},
+         0,
+         {R"(\nRelay 2 \(Pumpe\))"},
+         nullptr,
+         true,
+         "(?m)^tavoxa-sim: tavoxa.dat: Ung"},
         {{"--plan-image", "x.png"}, 0, {"^$"}, "x.png"},
         {{"--plan-image", "x.jpg"}, 1, {"^$"}, nullptr},  // only PNG pictures
-        {{"--version"}, 0, {R"(^tavoxa \S+\n$)"}, nullptr},
-        {{"--no-such-option"}, 1, {"^$"}, nullptr},
-        {{"--plan", "--days", "0"}, 1, {"^$"}, nullptr},
+        {{"--version"}, 0, {R"(^tavoxa-sim 4\.2\.0\n$)"}, nullptr},
+        {{"--no-such-option"}, 1, {"^$"}, nullptr, false, "(?m)^tavoxa-sim: "},
+        {{"--plan", "--days", "0"}, 1, {"^$"}, nullptr, false, "(?m)^tavoxa-sim: "},
         {{"--plan", "--lang", "fr"}, 1, {"^$"}, nullptr},
     };
     for (const auto& c : cases) {
         const QString name = c.args.join(' ');
         Folder folder;
+        if (c.badValue)
+            WriteFile(folder.Path("tavoxa.dat"), WithBadThirdValue(folder.config));
         const QStringList before = folder.Listing();
         SimProgram program(folder.dir.path());
         ASSERT_TRUE(program.Start(c.args)) << name.toStdString();
@@ -179,6 +227,8 @@ TEST(Headless, CommandsThatOnlyReadLeaveTheFolderAsItWas)
             EXPECT_TRUE(QRegularExpression(pattern).match(program.Out()).hasMatch())
                 << name.toStdString() << " " << pattern.toStdString() << ":\n"
                 << program.Out().toStdString();
+        EXPECT_TRUE(QRegularExpression(c.err).match(program.Err()).hasMatch()) << name.toStdString() << ":\n"
+                                                                               << program.Err().toStdString();
         QStringList after = folder.Listing();
         if (c.created) {
             EXPECT_TRUE(ReadFile(folder.Path(c.created)).startsWith("\x89PNG\r\n")) << name.toStdString();

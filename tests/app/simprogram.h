@@ -52,6 +52,8 @@ public:
         return process_.waitForStarted(10000);
     }
 
+    pid_t Pid() const { return static_cast<pid_t>(process_.processId()); }
+
     // Standard error and output so far.
     QString Err() { return err_ += QString::fromUtf8(process_.readAllStandardError()); }
     QString Out() { return out_ += QString::fromUtf8(process_.readAllStandardOutput()); }

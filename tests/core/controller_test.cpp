@@ -12,11 +12,11 @@ namespace {
 TEST_F(ControllerFixture, StartupRunsTheSecondTickOnTheDefaultsWithThePortOpenAndNoCounts)
 {
     Create();
-    EXPECT_FALSE(core->secondTimer()->isActive()) << "nothing ticks before start-up";
+    EXPECT_FALSE(core->ticker().timer()->isActive()) << "nothing ticks before start-up";
     QSignalSpy lock(core.get(), &RelayController::PortControlsLockChanged);
     core->Startup();
 
-    QTimer* second = core->secondTimer();
+    QTimer* second = core->ticker().timer();
     EXPECT_EQ(second->objectName(), "Timer2");
     EXPECT_TRUE(second->isActive());
     EXPECT_TRUE(second->isSingleShot());
@@ -34,7 +34,7 @@ TEST_F(ControllerFixture, StartupRunsTheSecondTickOnTheDefaultsWithThePortOpenAn
     EXPECT_EQ(adapter().ChipAddress, 0x20);
     // The port opens on the bus thread; the controls lock once it reports the port open.
     ASSERT_TRUE(Settled([this] { return core->portControlsLocked(); }));
-    EXPECT_TRUE(adapter().PortOpen);
+    EXPECT_TRUE(busFacts().PortOpen);
     EXPECT_EQ(board.OpenComNumber(), 1);
     ASSERT_EQ(lock.count(), 1);
     EXPECT_TRUE(lock[0][0].toBool());
@@ -54,14 +54,14 @@ protected:
 TEST_F(Controller, StopReleasesThePortAndStartZeroesTheCountsAndOpensIt)
 {
     core->Stop();
-    EXPECT_FALSE(adapter().PortOpen);
+    EXPECT_FALSE(busFacts().PortOpen);
     EXPECT_FALSE(core->portControlsLocked());
     EXPECT_TRUE(Settled([this] { return !board.IsOpen(); }));
 
     model().SecondsTimer[2].SecondCount = 77;
     core->Start();
     ASSERT_TRUE(Settled([this] { return core->portControlsLocked(); }));
-    EXPECT_TRUE(adapter().PortOpen);
+    EXPECT_TRUE(busFacts().PortOpen);
     EXPECT_TRUE(board.IsOpen());
     EXPECT_EQ(model().SecondsTimer[2].SecondCount, 0);
 }
@@ -69,23 +69,23 @@ TEST_F(Controller, StopReleasesThePortAndStartZeroesTheCountsAndOpensIt)
 TEST_F(Controller, AChosenComPortOpensOnStartAndAPortThatFailsLeavesTheControlsUsable)
 {
     core->Stop();
-    core->SelectComPort(4);
+    const int attemptsAtStop = board.OpenAttempts();
+    core->SelectPort(4, ChipItemOfAddress(core->adapter().ChipAddress));
     EXPECT_EQ(adapter().ComNumber, 5);
-    LetTheBusRun(50);
-    EXPECT_FALSE(board.IsOpen()) << "nothing opens before START";
     core->Start();
     ASSERT_TRUE(Settled([this] { return board.OpenComNumber() == 5 && core->busFacts().PortOpen; }));
+    EXPECT_EQ(board.OpenAttempts(), attemptsAtStop + 1) << "nothing opens before START";
     EXPECT_TRUE(core->busFacts().PortOpen);
     EXPECT_EQ(core->busFacts().ComNumber, 5);
 
     // COM 9 is not on the list, and text typed into the list (position -1) is COM 0: no port.
     for (int item : {8, -1}) {
         core->Stop();
-        core->SelectComPort(item);
-        QSignalSpy status(&core->bus().Worker(), &BusWorker::StatusChanged);
+        core->SelectPort(item, ChipItemOfAddress(core->adapter().ChipAddress));
+        const int attempts = board.OpenAttempts();
         core->Start();
-        ASSERT_TRUE(Settled([&status] { return !status.isEmpty(); })) << item;
-        EXPECT_FALSE(adapter().PortOpen) << item;
+        ASSERT_TRUE(Settled([&] { return board.OpenAttempts() > attempts; })) << item;
+        EXPECT_FALSE(busFacts().PortOpen) << item;
         EXPECT_FALSE(core->portControlsLocked()) << item;
         EXPECT_EQ(core->busFacts(), (BusFacts{false, item + 1, false})) << item;
     }
@@ -96,14 +96,16 @@ TEST_F(Controller, ExchangeTicksWriteTheRelaysAndReadTheContactsThroughTheBoard)
     QSignalSpy relays(core.get(), &RelayController::RelaysWritten);
     QSignalSpy inputs(core.get(), &RelayController::InputsRead);
     QSignalSpy facts(core.get(), &RelayController::BusFactsChanged);
-    core->Toggle(2);
+    Toggle(2);
     EXPECT_EQ(model().RelayBits & 0x3F, 0x04);
     ASSERT_TRUE(Settled([&relays] { return !relays.isEmpty(); }));
     EXPECT_EQ(board.RelayPins(), 0x04);
     EXPECT_EQ(relays[0][0].value<uint8_t>(), 0x04) << "the lamps show the byte written";
     EXPECT_EQ(core->busFacts(), (BusFacts{true, 1, true}));
     const auto factsShown = facts.count();
-    LetTheBusRun();
+    // Five more reads (nine CTS samples each) bring nothing new to report.
+    const auto samples = board.CtsCalls();
+    ASSERT_TRUE(Settled([&] { return board.CtsCalls() >= samples + 45; }));
     EXPECT_EQ(facts.count(), factsShown) << "unchanged facts are not reported again";
     EXPECT_EQ(relays.count(), 1) << "an unchanged byte is not reported again";
 
@@ -114,7 +116,7 @@ TEST_F(Controller, ExchangeTicksWriteTheRelaysAndReadTheContactsThroughTheBoard)
     EXPECT_FALSE(inputs.last()[1].toBool());
     EXPECT_EQ(model().RelayBits & 0xC0, 0x40) << "between writes bits 6 and 7 carry the contacts as read";
 
-    core->Toggle(2);
+    Toggle(2);
     ASSERT_TRUE(Settled([this] { return board.RelayPins() == 0; }));
     EXPECT_TRUE(Settled([&relays] { return relays.last()[0].value<uint8_t>() == 0; }));
 }
@@ -122,8 +124,8 @@ TEST_F(Controller, ExchangeTicksWriteTheRelaysAndReadTheContactsThroughTheBoard)
 TEST_F(Controller, AStoppedPortLeavesTheBoardAloneAndABoardThatDoesNotAnswerIsNotConnected)
 {
     core->Stop();
-    LetTheBusRun(50);  // a transaction under way at STOP completes
-    core->Toggle(0);
+    ASSERT_TRUE(Settled([this] { return !board.IsOpen(); }));  // a transaction under way completes
+    Toggle(0);
     board.ResetCounters();
     QSignalSpy relays(core.get(), &RelayController::RelaysWritten);
     LetTheBusRun();
@@ -143,7 +145,7 @@ TEST_F(Controller, ResetSwitchesEveryRelayOffAndStopsTheSecondsTimers)
 {
     model().RelayMode(4) = ModeSecondsTimer;
     for (int r : {0, 1, 5})
-        core->Toggle(r);
+        Toggle(r);
     SetRelay(model(), 4);
     model().SecondsTimer[4].SecondCount = 9;
     core->Reset();
@@ -154,7 +156,7 @@ TEST_F(Controller, ResetSwitchesEveryRelayOffAndStopsTheSecondsTimers)
 TEST_F(Controller, TheSecondTickSamplesTheClockAndCountsTheSeconds)
 {
     QSignalSpy ticked(core.get(), &RelayController::SecondTicked);
-    core->SecondTimerFired();
+    core->ticker().Fire();
     EXPECT_EQ(ticked.count(), 1);
     EXPECT_EQ(model().SecondText, "56");
     EXPECT_EQ(model().DayName, "Fr");
@@ -169,9 +171,9 @@ TEST_F(Controller, TheSecondTickIsArmedJustPastTheNextFullSecond)
     EXPECT_EQ(SecondTickDelayMs({2024, 1, 1, 0, 0, 0, 999}), 6);
 
     clock.now.millisecond = 640;
-    core->SecondTimerFired();
-    EXPECT_TRUE(core->secondTimer()->isActive());
-    EXPECT_EQ(core->secondTimer()->interval(), 365);
+    core->ticker().Fire();
+    EXPECT_TRUE(core->ticker().timer()->isActive());
+    EXPECT_EQ(core->ticker().timer()->interval(), 365);
 }
 
 TEST_F(Controller, EverySecondOfTheClockTicksOnceAcrossMidnight)
@@ -179,18 +181,18 @@ TEST_F(Controller, EverySecondOfTheClockTicksOnceAcrossMidnight)
     QSignalSpy ticked(core.get(), &RelayController::SecondTicked);
     const auto count = [this] { return model().SecondsTimer[0].SecondCount; };
     clock.now = {2024, 3, 15, 23, 59, 58, 5};
-    core->SecondTimerFired();
+    core->ticker().Fire();
     EXPECT_EQ(count(), 0);
     // A wake-up a little early still reads the same second: no second tick for it.
     clock.now.millisecond = 998;
-    core->SecondTimerFired();
+    core->ticker().Fire();
     EXPECT_EQ(count(), 0);
     EXPECT_EQ(ticked.count(), 1);
-    EXPECT_EQ(core->secondTimer()->interval(), 7);
+    EXPECT_EQ(core->ticker().timer()->interval(), 7);
     clock.now = {2024, 3, 15, 23, 59, 59, 6};
-    core->SecondTimerFired();
+    core->ticker().Fire();
     clock.now = {2024, 3, 16, 0, 0, 0, 5};
-    core->SecondTimerFired();
+    core->ticker().Fire();
     EXPECT_EQ(count(), 2);
     EXPECT_EQ(ticked.count(), 3);
     EXPECT_EQ(model().DayName, "Sa");

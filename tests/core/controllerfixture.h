@@ -43,7 +43,7 @@ protected:
     {
         core.reset();
         core = std::make_unique<RelayController>(board, clock, random, delay, report);
-        core->server().SetListenAddress(QHostAddress::LocalHost);
+        core->remoteSwitch().server().SetListenAddress(QHostAddress::LocalHost);
     }
     void Start()
     {
@@ -52,7 +52,7 @@ protected:
     }
     // The second tick is driven by hand; a running timer would tick between the steps of a test.
     // The exchange runs on the bus thread on its own.
-    void StopTimers() { core->secondTimer()->stop(); }
+    void StopTimers() { core->ticker().timer()->stop(); }
     // Waits, with the event loop turning, until the bus thread has brought about `done`.
     static bool Settled(const std::function<bool()>& done) { return WaitUntil(done, 5000); }
     // Lets the exchange run for a while (for what must not happen).
@@ -80,7 +80,7 @@ protected:
     std::unique_ptr<QTcpSocket> LoggedInClient()
     {
         auto client = std::make_unique<QTcpSocket>();
-        client->connectToHost(QHostAddress::LocalHost, core->server().BoundPort());
+        client->connectToHost(QHostAddress::LocalHost, core->remoteSwitch().server().BoundPort());
         EXPECT_TRUE(WaitUntil([&] { return client->bytesAvailable() >= 7; }));
         EXPECT_EQ(client->readAll(), "connect");
         client->write("Pass:pw");
@@ -89,7 +89,12 @@ protected:
         return client;
     }
     Model& model() { return core->model(); }
-    AdapterState& adapter() { return core->adapter(); }
+    const AdapterState& adapter() { return core->adapter(); }
+    BusFacts busFacts() { return core->busFacts(); }
+    void Toggle(int relay)
+    {
+        core->Switch({{relay, RelayAction::Toggle}}, SwitchCause{CauseKind::TButton, 0, {}});
+    }
 
     WorkDir work;
     RecordingReport report;

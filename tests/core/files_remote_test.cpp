@@ -26,14 +26,14 @@ protected:
 TEST_F(ControllerFiles, FirstStartWritesTavoxaDatAndTheNextStartLoadsIt)
 {
     Start();
-    EXPECT_EQ(core->configFileName(), "tavoxa.dat");
-    EXPECT_FALSE(core->remoteOn()) << "no settings file opens no server";
+    EXPECT_EQ(core->files().configFileName(), "tavoxa.dat");
+    EXPECT_FALSE(core->remoteSwitch().remoteOn()) << "no settings file opens no server";
     model().RelayMode(2) = ModeTimer;
     model().SecondsTimer[4].StartAfter = 77;
     ASSERT_TRUE(core->Close());
     EXPECT_TRUE(report.reports.isEmpty()) << report.reports.join("|").toStdString();
     EXPECT_FALSE(board.IsOpen());
-    EXPECT_FALSE(core->secondTimer()->isActive());
+    EXPECT_FALSE(core->ticker().timer()->isActive());
 
     const SettingsFileContent settings = tavoxa::LoadSettingsFile(work.Path("swcf.ini").toStdString());
     EXPECT_EQ(settings.ConfigFileName, "tavoxa.dat");
@@ -52,28 +52,53 @@ TEST_F(ControllerFiles, NamesPasswordAndPortSurviveARestartByteForByte)
                                             "4",        "5",      "Uhr",   "T",       "K2 ",       "0"};
     PutFile(work.Path("swcf.ini"), JoinLines(lines));
     Start();
-    EXPECT_EQ(core->names()[0], " Licht ");
-    EXPECT_EQ(core->names()[2], "Tor\xe4");
-    EXPECT_EQ(core->remote().RemotePassword, "geheim");
-    EXPECT_EQ(core->remote().RemotePort, "26535");
-    EXPECT_FALSE(core->remoteOn());
+    EXPECT_EQ(core->files().names()[0], " Licht ");
+    EXPECT_EQ(core->files().names()[2], "Tor\xe4");
+    EXPECT_EQ(core->remoteSwitch().settings().RemotePassword, "geheim");
+    EXPECT_EQ(core->remoteSwitch().settings().RemotePort, "26535");
+    EXPECT_FALSE(core->remoteSwitch().remoteOn());
     ASSERT_TRUE(core->Close());
     EXPECT_EQ(FileBytes(work.Path("swcf.ini")), JoinLines(lines));
 }
 
-// The chooser knows two chips: a stored 56 is the PCF 8574 A, anything else the PCF 8574.
+// The chooser knows two chips: a stored 32 is the PCF 8574, anything else (a line 2 that is
+// missing reads as 0) the PCF 8574 A at 0x38; the address used is the one shown, and kept.
 TEST_F(ControllerFiles, StoredComPortAndChipAreOpened)
 {
-    for (const auto& [stored, address] : {std::pair<uint8_t, uint8_t>{56, 0x38}, {32, 0x20}, {33, 0x20}}) {
+    const std::pair<uint8_t, uint8_t> cases[] = {{0, 0x38},  {32, 0x20}, {33, 0x38},
+                                                 {56, 0x38}, {57, 0x38}, {255, 0x38}};
+    for (const auto& [stored, address] : cases) {
         Model settings;
         settings.RelayMode(0) = ModeSecondsTimer;
         PutConfig(settings, 5, stored);
         Start();
         EXPECT_EQ(adapter().ChipAddress, address) << int(stored);
+        EXPECT_EQ(ChipItemOfAddress(adapter().ChipAddress), address == 0x20 ? 0 : 1) << int(stored);
         EXPECT_EQ(adapter().ComNumber, 5);
-        EXPECT_TRUE(Settled([this] { return adapter().PortOpen && board.OpenComNumber() == 5; }));
+        EXPECT_TRUE(Settled([this] { return busFacts().PortOpen && board.OpenComNumber() == 5; }));
         EXPECT_EQ(model().RelayMode(0), ModeSecondsTimer);
+        ASSERT_TRUE(core->Close());
+        EXPECT_EQ(SplitCrLf(FileBytes(work.Path("haus.dat")))[1], std::to_string(address)) << int(stored);
     }
+}
+
+// After a start-up or a Load that fails, the status lines name the port in force, closed.
+TEST_F(ControllerFiles, StatusLinesFollowThePortAfterAFailedStartupAndAFailedLoad)
+{
+    PutBadNumber("x");  // COM 2
+    Create();
+    QSignalSpy facts(core.get(), &RelayController::BusFactsChanged);
+    core->Startup();
+    StopTimers();
+    ASSERT_FALSE(facts.isEmpty());
+    EXPECT_EQ(facts.last()[0].value<BusFacts>(), (BusFacts{false, 2, false}));
+
+    std::string text = WriteConfiguration(Model(), 4, 32);
+    text.replace(text.find("\r\n", text.find("\r\n") + 2) + 2, 1, "y");
+    PutFile(work.Path("vier.dat"), text);
+    core->Load(work.Path("vier.dat").toStdString());
+    EXPECT_EQ(facts.last()[0].value<BusFacts>(), (BusFacts{false, 4, false}));
+    EXPECT_EQ(report.reports.size(), 2);
 }
 
 TEST_F(ControllerFiles, ABadNumberIsReportedAndLeavesThePortClosed)
@@ -85,10 +110,10 @@ TEST_F(ControllerFiles, ABadNumberIsReportedAndLeavesThePortClosed)
     EXPECT_EQ(report.reports, QStringList{QString::fromUtf8("Ungültige numerische Eingabe.")});
     EXPECT_EQ(replaced.count(), 1) << "the view shows what was read so far";
     LetTheBusRun(50);
-    EXPECT_FALSE(adapter().PortOpen);
+    EXPECT_FALSE(busFacts().PortOpen);
     EXPECT_FALSE(board.IsOpen());
     StopTimers();
-    core->Toggle(0);
+    Toggle(0);
     EXPECT_TRUE(RelayIsOn(model(), 0)) << "the program goes on";
 
     // The file that failed is kept beside it before the close overwrites it.
@@ -101,10 +126,10 @@ TEST_F(ControllerFiles, UnattendedABadValueIsReportedAndTheStartupGoesOn)
 {
     PutBadNumber("abc");
     Create();
-    core->SetUnattended(true);
+    core->SetRunOptions({true, false, std::nullopt});
     core->Startup();
     EXPECT_EQ(report.reports, QStringList{QString::fromUtf8("Ungültige numerische Eingabe.")});
-    EXPECT_TRUE(core->secondTimer()->isActive());
+    EXPECT_TRUE(core->ticker().timer()->isActive());
     EXPECT_TRUE(Settled([this] { return board.OpenComNumber() == 2 && core->busFacts().Connected; }));
 }
 
@@ -129,26 +154,26 @@ TEST_F(ControllerFiles, LoadResetsAndStartsSaveStartsWithoutReset)
     Start();
     StopTimers();
     core->Stop();  // Load and Save need the port closed
-    core->SelectComPort(2);
+    core->SelectPort(2, ChipItemOfAddress(core->adapter().ChipAddress));
     SetRelay(model(), 1);
 
     const std::string path = work.Path("zwei.dat").toStdString();
     core->Save(path);
-    EXPECT_EQ(core->configFileName(), path);
+    EXPECT_EQ(core->files().configFileName(), path);
     EXPECT_TRUE(QFile::exists(work.Path("zwei.dat")));
     EXPECT_TRUE(RelayIsOn(model(), 1)) << "Save switches nothing off";
-    EXPECT_TRUE(Settled([this] { return adapter().PortOpen && board.OpenComNumber() == 3; }))
+    EXPECT_TRUE(Settled([this] { return busFacts().PortOpen && board.OpenComNumber() == 3; }))
         << "Save ends with START";
     EXPECT_EQ(model().SecondsTimer[0].SecondCount, 0);
 
     core->Stop();
-    core->SelectComPort(6);
+    core->SelectPort(6, ChipItemOfAddress(core->adapter().ChipAddress));
     QSignalSpy replaced(core.get(), &RelayController::SettingsReplaced);
     core->Load(path);
     EXPECT_EQ(replaced.count(), 1);
     EXPECT_FALSE(RelayIsOn(model(), 1)) << "Load runs RESET";
     EXPECT_EQ(adapter().ComNumber, 3) << "the loaded port";
-    EXPECT_TRUE(Settled([this] { return adapter().PortOpen && board.OpenComNumber() == 3; }));
+    EXPECT_TRUE(Settled([this] { return busFacts().PortOpen && board.OpenComNumber() == 3; }));
     EXPECT_TRUE(report.reports.isEmpty());
 }
 
@@ -156,7 +181,7 @@ TEST_F(ControllerFiles, ACloseThatCannotWriteIsAbandonedAndLosesNothing)
 {
     PutSettings("", "", "0", true);
     Start();
-    ASSERT_TRUE(core->server().IsOpen());
+    ASSERT_TRUE(core->remoteSwitch().server().IsOpen());
     ASSERT_TRUE(Settled([this] { return core->busFacts().Connected; }));
     core->Save(work.Path("no/such/folder/x.dat").toStdString());
     EXPECT_EQ(report.reports, QStringList{"E/A-Fehler 103."});
@@ -164,8 +189,8 @@ TEST_F(ControllerFiles, ACloseThatCannotWriteIsAbandonedAndLosesNothing)
     EXPECT_FALSE(core->Close());
     EXPECT_EQ(report.reports.size(), 2);
     EXPECT_FALSE(QFile::exists(work.Path("swcf.ini"))) << "the settings file is not written either";
-    EXPECT_TRUE(core->server().IsOpen());
-    EXPECT_TRUE(core->secondTimer()->isActive());
+    EXPECT_TRUE(core->remoteSwitch().server().IsOpen());
+    EXPECT_TRUE(core->ticker().timer()->isActive());
     // The port is closed but still reads open; the exchange stays off it until STOP.
     ASSERT_TRUE(Settled([this] { return !board.IsOpen(); }));
     board.ResetCounters();
@@ -178,7 +203,7 @@ TEST_F(ControllerFiles, ACloseThatCannotWriteIsAbandonedAndLosesNothing)
 
     core->Save(work.Path("x.dat").toStdString());
     EXPECT_TRUE(core->Close());
-    EXPECT_FALSE(core->server().IsOpen());
+    EXPECT_FALSE(core->remoteSwitch().server().IsOpen());
     EXPECT_EQ(tavoxa::LoadSettingsFile(work.Path("swcf.ini").toStdString()).ConfigFileName,
               work.Path("x.dat").toStdString())
         << "only a backslash separates folders";
@@ -192,8 +217,8 @@ TEST_F(ControllerFiles, RemoteFromTheSettingsFileOpensTheServerAndReportsItsClie
     QSignalSpy connected(core.get(), &RelayController::ClientConnectedChanged);
     core->Startup();
     EXPECT_EQ(settingsRead.count(), 1);
-    EXPECT_TRUE(core->remoteOn());
-    ASSERT_TRUE(core->server().IsOpen());
+    EXPECT_TRUE(core->remoteSwitch().remoteOn());
+    ASSERT_TRUE(core->remoteSwitch().server().IsOpen());
 
     const std::unique_ptr<QTcpSocket> client = LoggedInClient();
     ASSERT_EQ(connected.count(), 1);
@@ -214,14 +239,14 @@ TEST_F(ControllerFiles, APortInUseSwitchesRemoteOffWithoutAMessage)
     Create();
     QSignalSpy remoteOn(core.get(), &RelayController::RemoteOnChanged);
     core->Startup();
-    EXPECT_FALSE(core->remoteOn());
-    EXPECT_FALSE(core->server().IsOpen());
+    EXPECT_FALSE(core->remoteSwitch().remoteOn());
+    EXPECT_FALSE(core->remoteSwitch().server().IsOpen());
     ASSERT_EQ(remoteOn.count(), 1);
     EXPECT_FALSE(remoteOn[0][0].toBool());
     EXPECT_TRUE(report.reports.isEmpty());
 
-    EXPECT_FALSE(core->SetRemote(true)) << "the switch shows off again";
-    EXPECT_FALSE(core->remoteOn());
+    EXPECT_FALSE(core->remoteSwitch().SetRemote(true)) << "the switch shows off again";
+    EXPECT_FALSE(core->remoteSwitch().remoteOn());
     ASSERT_TRUE(core->Close());
     EXPECT_FALSE(RemoteSaved());
 }
@@ -235,23 +260,23 @@ TEST_F(ControllerFiles, UnattendedAPortInUseIsTriedAgain)
     PutSettings("", "pw", std::to_string(port), true);
     Create();
     CaptureLog();
-    core->SetUnattended(true);
-    core->SetRemoteRetryInterval(50);
+    core->SetRunOptions({true, false, std::nullopt});
+    core->remoteSwitch().SetRetryInterval(50);
     QSignalSpy remoteOn(core.get(), &RelayController::RemoteOnChanged);
     core->Startup();
     StopTimers();
-    EXPECT_TRUE(core->remoteOn());
+    EXPECT_TRUE(core->remoteSwitch().remoteOn());
     EXPECT_TRUE(remoteOn.isEmpty());
     const QString refused = QStringLiteral("remote server cannot listen on port %1: ").arg(port);
     ASSERT_EQ(lines.filter(refused).size(), 1) << lines.join('|').toStdString();
     EXPECT_GT(lines.filter(refused)[0].size(), refused.size()) << "with the reason";
-    EXPECT_TRUE(core->SetRemote(true)) << "the switch keeps the user's choice";
+    EXPECT_TRUE(core->remoteSwitch().SetRemote(true)) << "the switch keeps the user's choice";
 
     LetTheBusRun();
-    EXPECT_FALSE(core->server().IsOpen());
+    EXPECT_FALSE(core->remoteSwitch().server().IsOpen());
     other.close();
-    ASSERT_TRUE(Settled([this] { return core->server().IsOpen(); }));
-    EXPECT_EQ(core->server().BoundPort(), port);
+    ASSERT_TRUE(Settled([this] { return core->remoteSwitch().server().IsOpen(); }));
+    EXPECT_EQ(core->remoteSwitch().server().BoundPort(), port);
     EXPECT_TRUE(lines.contains(QStringLiteral("remote server listening on port %1").arg(port)));
     ASSERT_TRUE(core->Close());
     EXPECT_TRUE(RemoteSaved());

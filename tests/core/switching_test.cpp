@@ -31,7 +31,7 @@ protected:
         CaptureLog();
         core->Startup();
         StopTimers();
-        ASSERT_TRUE(Settled([this] { return core->busFacts().Connected && core->inputsStable(); }));
+        ASSERT_TRUE(Settled([this] { return core->busFacts().Connected && core->adapter().InputsStable; }));
     }
     // The log lines but the port's status, which START and STOP log as the
     // bus thread reports it.
@@ -50,8 +50,8 @@ TEST_F(Switching, AnInputLogicRelayNeverReachesTheWireInAStateItsContactsDoNotCa
         bool k1, k2, on;
         std::function<void()> act;
     } cases[] = {
-        {"T on IF K1", ModeIfK1, false, false, false, [&] { core->Toggle(0); }},
-        {"T on XOR", ModeK1XorK2, true, false, true, [&] { core->Toggle(0); }},
+        {"T on IF K1", ModeIfK1, false, false, false, [&] { Toggle(0); }},
+        {"T on XOR", ModeK1XorK2, true, false, true, [&] { Toggle(0); }},
         {"RESET", ModeK1OrK2, false, true, true, [&] { core->Reset(); }},
         {"remote byte", ModeIfK2, false, false, false,
          [&] {
@@ -65,7 +65,7 @@ TEST_F(Switching, AnInputLogicRelayNeverReachesTheWireInAStateItsContactsDoNotCa
     };
     for (const auto& c : cases) {
         core->Reset();
-        core->SetRelayMode(0, c.mode);
+        core->Edit({0, RelayField::Mode, static_cast<double>(c.mode)});
         board.SetK1Closed(c.k1);
         board.SetK2Closed(c.k2);
         ASSERT_TRUE(Settled([&] {
@@ -75,7 +75,7 @@ TEST_F(Switching, AnInputLogicRelayNeverReachesTheWireInAStateItsContactsDoNotCa
         QSignalSpy written(core.get(), &RelayController::RelaysWritten);
         const auto strayed = Watch(board, 0, c.on);
         c.act();
-        core->Toggle(1);
+        Toggle(1);
         ASSERT_TRUE(Settled([this] { return Reached(); })) << c.what;
         EXPECT_FALSE(*strayed) << c.what;
         // The lamps are coloured from the byte written, never from a byte the wire did not get.
@@ -99,8 +99,7 @@ TEST_F(ControllerFixture, InputLogicRelaysAreNotSwitchedBeforeTheContactsHaveRea
     const auto strayed = Watch(board, 0, false);
     Start();
     StopTimers();
-    core->Toggle(0);  // nor does T before then
-    ASSERT_TRUE(Settled([this] { return core->inputsStable() && core->busFacts().Connected; }));
+    ASSERT_TRUE(Settled([this] { return core->adapter().InputsStable && core->busFacts().Connected; }));
     LetTheBusRun(100);
     EXPECT_FALSE(*strayed);
 
@@ -108,6 +107,66 @@ TEST_F(ControllerFixture, InputLogicRelaysAreNotSwitchedBeforeTheContactsHaveRea
     board.SetK2Closed(false);
     EXPECT_TRUE(Settled([this] { return board.RelayPins() == 1; }))
         << "the logic runs once the contacts are known";
+}
+
+// While the port is closed the input logic does not run: T, RESET, a mode or a remote byte hold
+// as they left the byte, bits 6 and 7 included, until START; then the contacts rule again.
+TEST_F(Switching, WhileStoppedInputLogicRelaysKeepWhatWasDoneToThem)
+{
+    std::unique_ptr<QTcpSocket> client = LoggedInClient();
+    const struct {
+        const char* what;
+        int mode;
+        bool k1, k2;
+        std::function<void()> act;
+        uint8_t stopped;  // RelayBits after the action
+        bool logicOn;     // relay 1 once the port is open again
+    } cases[] = {
+        {"T on XOR", ModeK1XorK2, true, true, [&] { Toggle(0); }, 0x01, false},
+        {"RESET", ModeK1NorK2, false, false, [&] { core->Reset(); }, 0x00, true},
+        {"NOR chosen", ModeToggle, false, false,
+         [&] {
+             core->Edit({0, RelayField::Mode, static_cast<double>(ModeK1NorK2)});
+         },
+         0x00, true},
+        {"remote byte", ModeIfK1, false, false,
+         [&] {
+             client->write("193");
+             ASSERT_TRUE(Settled([this] { return model().RelayBits == 0xC1; }));
+         },
+         0xC1, false},
+    };
+    for (const auto& c : cases) {
+        core->Edit({0, RelayField::Mode, static_cast<double>(c.mode)});
+        board.SetK1Closed(c.k1);
+        board.SetK2Closed(c.k2);
+        ASSERT_TRUE(Settled([&] { return adapter().K1Closed == c.k1 && adapter().K2Closed == c.k2; }))
+            << c.what;
+        core->Stop();
+        ASSERT_TRUE(Settled([this] { return !board.IsOpen(); })) << c.what;
+        if (c.mode == ModeToggle)
+            model().RelayBits = 0;
+        c.act();
+        EXPECT_EQ(model().RelayBits, c.stopped) << c.what;
+        core->Start();
+        EXPECT_TRUE(Settled([&] {
+            return core->adapter().InputsStable && board.RelayPins() == (c.logicOn ? 1 : 0);
+        })) << c.what;
+        core->Edit({0, RelayField::Mode, static_cast<double>(ModeToggle)});
+    }
+}
+
+// RESET clears the contacts' bits too; with the port open the exchange puts them back as read.
+TEST_F(Switching, ResetClearsTheInputBitsWhileStopped)
+{
+    board.SetK1Closed(false);
+    board.SetK2Closed(false);
+    ASSERT_TRUE(Settled([this] { return (model().RelayBits & 0xC0) == 0xC0; }));
+    core->Reset();
+    EXPECT_EQ(model().RelayBits & 0xC0, 0xC0) << "open: the exchange's reading";
+    core->Stop();
+    core->Reset();
+    EXPECT_EQ(model().RelayBits, 0);
 }
 
 TEST_F(Switching, EachChangeIsLoggedWithItsCause)
@@ -118,10 +177,10 @@ TEST_F(Switching, EachChangeIsLoggedWithItsCause)
         std::function<void()> act;
         QStringList logged;
     } steps[] = {
-        {[&] { core->Toggle(2); }, {"relay 3 on: T button"}},
+        {[&] { Toggle(2); }, {"relay 3 on: T button"}},
         {[&] { core->Reset(); }, {"relay 3 off: RESET"}},
         {[&] {
-             core->SetRelayMode(0, ModeIfK1);
+             core->Edit({0, RelayField::Mode, static_cast<double>(ModeIfK1)});
              board.SetK1Closed(true);
          },
          {"relay 1 (Licht) on: input logic (K1 closed, K2 open)"}},
@@ -136,7 +195,7 @@ TEST_F(Switching, EachChangeIsLoggedWithItsCause)
              model().ProgramStart(3, 1) = EncodeTime(12, 34, 57);
              model().ProgramEnd(3, 1) = EncodeTime(13, 0, 0);
              clock.now = {2024, 3, 15, 12, 34, 57, 5};
-             core->SecondTimerFired();
+             core->ticker().Fire();
          },
          {"relay 4 on: timer program 2"}},
         {[&] {
@@ -145,7 +204,10 @@ TEST_F(Switching, EachChangeIsLoggedWithItsCause)
              core->Stop();
              core->Load(saved);
          },
-         {"relay 4 off: START after Load"}},
+         // RESET while stopped switches the input-logic relay off too; the contacts rule again
+         // once the port is open.
+         {"relay 1 (Licht) off: START after Load", "relay 4 off: START after Load",
+          "relay 1 (Licht) on: input logic (K1 closed, K2 open)"}},
         {[&] { client->write("Pass:falsch"); }, {"remote login refused from 127.0.0.1"}},
     };
     for (const auto& s : steps) {
@@ -167,12 +229,12 @@ TEST_F(ControllerFixture, StartupLogsThePortTheAdapterTheServerAndTimersResumed)
     PutSettings("haus.dat", "pw", "0", true);
     Create();
     CaptureLog();
-    core->SetResumeTimers(true);
+    core->SetRunOptions({false, true, std::nullopt});
     core->Startup();
     StopTimers();
     ASSERT_TRUE(Settled([this] { return core->busFacts().Connected; }));
     for (const QString& line :
-         {QStringLiteral("remote server listening on port %1").arg(core->server().BoundPort()),
+         {QStringLiteral("remote server listening on port %1").arg(core->remoteSwitch().server().BoundPort()),
           QStringLiteral("relay 2 on: resumed at start-up"), QStringLiteral("port COM 1 open"),
           QStringLiteral("adapter connected")})
         EXPECT_TRUE(lines.contains(line)) << line.toStdString() << " in " << lines.join('|').toStdString();
@@ -184,14 +246,14 @@ TEST_F(Switching, ALogFileGetsEachLineAndOneThatCannotBeWrittenIsReportedOnce)
 {
     QString error;
     ASSERT_TRUE(core->log().OpenFile(work.Path("tavoxa.log"), &error)) << error.toStdString();
-    core->Toggle(4);
+    Toggle(4);
     EXPECT_EQ(FileBytes(work.Path("tavoxa.log")), "2024-03-15 12:34:56 relay 5 on: T button\n");
 
     if (!core->log().OpenFile("/dev/full", &error))
         GTEST_SKIP() << "/dev/full: " << error.toStdString();
     lines.clear();
-    core->Toggle(4);
-    core->Toggle(5);
+    Toggle(4);
+    Toggle(5);
     const QStringList logged = Logged();
     ASSERT_EQ(logged.size(), 3) << logged.join('|').toStdString();
     EXPECT_EQ(logged[0], "relay 5 off: T button");

@@ -144,6 +144,19 @@ TEST_F(Form1Window, PortControlsAreUsableOnlyWhileTheExchangeIsStopped)
     expectRunning(true);
 }
 
+// A stored port that cannot open leaves every port control usable, STOP too; STOP greys STOP out.
+TEST_F(Form1Window, AfterAFailedOpenAtStartUpStopIsUsableToo)
+{
+    PutFile(work.Path("neun.dat"), WriteConfiguration(Model(), 9, 0x20));
+    PutFile(work.Path("swcf.ini"), JoinLines({"neun.dat"}));
+    Open();
+    for (const char* control : {"RadioGroup1", "ComboBox19", "Button7", "Button11", "Button12", "Button8"})
+        EXPECT_TRUE(Find<QWidget>(control)->isEnabled()) << control;
+    Find<QPushButton>("Button8")->click();
+    EXPECT_FALSE(Find<QWidget>("Button8")->isEnabled());
+    EXPECT_TRUE(Find<QWidget>("Button7")->isEnabled());
+}
+
 TEST_F(Form1Window, OnlyTheUsersChoiceOfAComPortReachesTheController)
 {
     Find<QPushButton>("Button8")->click();
@@ -205,12 +218,12 @@ TEST_F(Form1Window, LampsShowTheRelaysWrittenTheInputsReadAndTheLastClientEvent)
 
 TEST_F(Form1Window, TheSecondTickShowsWeekdayDateAndTime)
 {
-    core->SecondTimerFired();
+    core->ticker().Fire();
     EXPECT_EQ(Find<QLabel>("Label11")->text(), "12:34:56");
     EXPECT_EQ(Find<QLabel>("Label10")->text(),
               "Fr ,  " + QLocale().toString(QDate(2024, 3, 15), QLocale::ShortFormat));
     clock.now = {2024, 3, 16, 0, 0, 0, 5};
-    core->SecondTimerFired();
+    core->ticker().Fire();
     EXPECT_EQ(Find<QLabel>("Label11")->text(), "00:00:00");
     EXPECT_TRUE(Find<QLabel>("Label10")->text().startsWith("Sa ,  "));
 }
@@ -235,14 +248,14 @@ TEST_F(Form1Window, StartupShowsTheStoredSettingsNamesAndChip)
 TEST_F(Form1Window, TheChipChooserSetsTheAddressAndShowsTheLoadedOne)
 {
     Find<QPushButton>("Button8")->click();
-    Find<QRadioButton>("RadioGroup1Item1")->click();
-    EXPECT_EQ(adapter().ChipAddress, 0x38);
-    // A stored address other than 56 is the PCF 8574, and the chooser shows it.
+    Find<QRadioButton>("RadioGroup1Item0")->click();
+    EXPECT_EQ(adapter().ChipAddress, 0x20);
+    // A stored address other than 32 is the PCF 8574 A, and the chooser shows it.
     PutFile(work.Path("chip.dat"), WriteConfiguration(Model(), 1, 0x21));
     dialogs.answer = work.Path("chip.dat");
     Find<QPushButton>("Button12")->click();
-    EXPECT_EQ(adapter().ChipAddress, 0x20);
-    EXPECT_TRUE(Find<QRadioButton>("RadioGroup1Item0")->isChecked());
+    EXPECT_EQ(adapter().ChipAddress, 0x38);
+    EXPECT_TRUE(Find<QRadioButton>("RadioGroup1Item1")->isChecked());
 }
 
 TEST_F(Form1Window, TheRemoteBoxShowsWhetherTheServerCouldOpen)
@@ -255,8 +268,8 @@ TEST_F(Form1Window, TheRemoteBoxShowsWhetherTheServerCouldOpen)
     EXPECT_TRUE(box->isChecked());
     box->click();
     EXPECT_FALSE(box->isChecked());
-    EXPECT_FALSE(core->server().IsOpen());
-    core->remote().RemotePort = std::to_string(other.serverPort());
+    EXPECT_FALSE(core->remoteSwitch().server().IsOpen());
+    core->remoteSwitch().settings().RemotePort = std::to_string(other.serverPort());
     box->click();
     EXPECT_FALSE(box->isChecked()) << "a port in use switches Remote off again";
     EXPECT_TRUE(report.reports.isEmpty());
@@ -267,7 +280,7 @@ TEST_F(Form1Window, LoadAndSaveAskForANameAndACancelChangesNothing)
     Find<QPushButton>("Button8")->click();
     dialogs.answer = work.Path("zwei.dat");
     Find<QPushButton>("Button11")->click();
-    EXPECT_EQ(core->configFileName(), work.Path("zwei.dat").toStdString());
+    EXPECT_EQ(core->files().configFileName(), work.Path("zwei.dat").toStdString());
     EXPECT_TRUE(Settled([this] { return core->portControlsLocked(); })) << "Save ends with START";
 
     Find<QPushButton>("Button8")->click();

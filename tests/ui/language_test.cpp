@@ -55,7 +55,7 @@ protected:
             chosen = std::make_unique<WindowLanguage>(language);
         AnsweredDialogs dialogs;
         const TForm1 form(*core, &dialogs);
-        const TForm3 ip(core->remote());
+        const TForm3 ip(core->remoteSwitch().settings());
         return ShownTexts(form) + ShownTexts(ip);
     }
 };
