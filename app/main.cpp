@@ -11,12 +11,14 @@
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
+#include <QFile>
 #include <QSocketNotifier>
 #include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <thread>
 
 #include "adapter/i2c.h"
@@ -24,12 +26,15 @@
 #include "core/relaycontroller.h"
 #include "engine/clock.h"
 #include "engine/random.h"
+#include "remote/connectionlimit.h"
+#include "remote/loginguard.h"
 #include "remote/mqttbridge.h"
 #include "storage/instancelock.h"
 #include "ui/errorreport.h"
 #include "ui/form1.h"
 #include "ui/form2.h"
 #include "ui/form3.h"
+#include "web/webserver.h"
 #ifdef TAVOXA_SIMULATED
 #include "adapter/simboard.h"
 #include "ui/boardwindow.h"
@@ -161,6 +166,8 @@ int main(int argc, char** argv)
     }
     if (options.plan || !options.planImage.isEmpty())
         return tavoxa::RunPlan(options);
+    if (options.webPassword)
+        return tavoxa::RunWebPassword();
 
     // One program per folder: a second one would overwrite the first one's files at its close.
     tavoxa::InstanceLock lock;
@@ -212,9 +219,49 @@ int main(int argc, char** argv)
         core.AttachMqtt(&mqtt);
     }
 
+#ifdef TAVOXA_SIMULATED
+    // Tests of the whole program read the simulated relay pins from this file ("100000": relay 1 on).
+    if (const QString pinsFile = qEnvironmentVariable("TAVOXA_SIM_PINS_FILE");
+        headless && !pinsFile.isEmpty()) {
+        lines.SetOnPinsChanged([&lines, pinsFile] {
+            const uint8_t pins = lines.RelayPins();
+            QByteArray text;
+            for (int r = 0; r < 6; ++r)
+                text += (pins >> r & 1) ? '1' : '0';
+            QFile file(pinsFile + QStringLiteral(".new"));
+            if (file.open(QIODevice::WriteOnly) && file.write(text + '\n') > 0) {
+                file.close();
+                std::rename(qPrintable(file.fileName()), qPrintable(pinsFile));
+            }
+        });
+    }
+#endif
+
+    // The web page: one login guard and one set of connection rules for it.
+    tavoxa::LoginGuard loginGuard;
+    tavoxa::ConnectionLimit webConnections;
+    std::unique_ptr<tavoxa::WebServer> web;
+    const auto startWeb = [&] {
+        if (!options.http)
+            return;
+        tavoxa::WebConfig config;
+        config.address = options.httpAddress;
+        config.port = options.httpPort;
+        config.certFile = options.httpCert;
+        config.keyFile = options.httpKey;
+        web = std::make_unique<tavoxa::WebServer>(core, loginGuard, webConnections);
+        QString why;
+        if (!web->Start(config, &why)) {
+            std::fprintf(stderr, "tavoxa: the web page does not start: %s\n", qPrintable(why));
+            core.log().Write(QStringLiteral("web page not started: ") + why);
+            web.reset();
+        }
+    };
+
     if (headless) {
         StopOnSignal(core, nullptr, stderrReport);
         core.Startup();
+        startWeb();
         return app.exec();
     }
 
@@ -226,6 +273,7 @@ int main(int argc, char** argv)
     form1.SetRemoteDialog(&form3);
     StopOnSignal(core, &boxReport, stderrReport);
     core.Startup();
+    startWeb();
     form1.show();
 #ifdef TAVOXA_SIMULATED
     tavoxa::BoardWindow board(lines);

@@ -1,5 +1,8 @@
 #include "app/options.h"
 
+#include <termios.h>
+#include <unistd.h>
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
@@ -20,6 +23,7 @@
 #include "storage/configfile.h"
 #include "storage/settingsfile.h"
 #include "ui/planimage.h"
+#include "web/webconfig.h"
 
 namespace tavoxa {
 
@@ -42,7 +46,7 @@ bool HasOption(int argc, char** argv, std::initializer_list<const char*> options
 
 bool NeedsNoWindow(int argc, char** argv)
 {
-    return OnlyPrints(argc, argv) || HasOption(argc, argv, {"--plan", "--plan-image"});
+    return OnlyPrints(argc, argv) || HasOption(argc, argv, {"--plan", "--plan-image", "--web-password"});
 }
 
 bool OnlyPrints(int argc, char** argv)
@@ -92,8 +96,21 @@ int ParseOptions(const QCoreApplication& app, AppOptions& options)
         QStringLiteral("mqtt-id"),
         QStringLiteral("Id of this board in the topics tavoxa/ID/... (default: host name and folder name)."),
         QStringLiteral("ID"));
+    const QCommandLineOption http(
+        QStringLiteral("http"),
+        QStringLiteral("Serve the web page on PORT, on all addresses or on ADDRESS only (needs web.passwd)."),
+        QStringLiteral("[ADDRESS:]PORT"));
+    const QCommandLineOption httpCert(QStringLiteral("http-cert"),
+                                      QStringLiteral("PEM certificate (chain) for HTTPS."),
+                                      QStringLiteral("FILE"));
+    const QCommandLineOption httpKey(QStringLiteral("http-key"), QStringLiteral("PEM private key for HTTPS."),
+                                     QStringLiteral("FILE"));
+    const QCommandLineOption webPassword(
+        QStringLiteral("web-password"),
+        QStringLiteral("Ask for the web page's password and store its hash in web.passwd, then exit."));
     for (const QCommandLineOption& option :
-         {dir, log, plan, days, planImage, resume, mqtt, mqttUser, mqttPassword, mqttCa, mqttId})
+         {dir, log, plan, days, planImage, resume, mqtt, mqttUser, mqttPassword, mqttCa, mqttId, http,
+          httpCert, httpKey, webPassword})
         parser.addOption(option);
 
     if (!parser.parse(app.arguments())) {
@@ -129,6 +146,21 @@ int ParseOptions(const QCoreApplication& app, AppOptions& options)
     options.mqttPasswordFile = parser.value(mqttPassword);
     options.mqttCa = parser.value(mqttCa);
     options.mqttId = parser.value(mqttId);
+    options.webPassword = parser.isSet(webPassword);
+    options.http = parser.isSet(http);
+    options.httpCert = parser.value(httpCert);
+    options.httpKey = parser.value(httpKey);
+    if (options.http) {
+        QString why;
+        if (!ParseHttpAddress(parser.value(http), &options.httpAddress, &options.httpPort, &why)) {
+            std::fprintf(stderr, "tavoxa: %s\n", qPrintable(why));
+            return 1;
+        }
+    }
+    if (options.httpCert.isEmpty() != options.httpKey.isEmpty()) {
+        std::fprintf(stderr, "tavoxa: HTTPS needs both --http-cert and --http-key\n");
+        return 1;
+    }
     return -1;
 }
 
@@ -156,6 +188,62 @@ bool MakeMqttOptions(const AppOptions& options, MqttOptions& mqtt, QString* erro
         mqtt.password = QString::fromUtf8(line);
     }
     return true;
+}
+
+namespace {
+
+// One line of standard input, without echo when it is a terminal.
+bool ReadSecretLine(const char* prompt, bool terminal, QByteArray* line)
+{
+    termios saved{};
+    if (terminal) {
+        std::fputs(prompt, stderr);
+        std::fflush(stderr);
+        ::tcgetattr(STDIN_FILENO, &saved);
+        termios quiet = saved;
+        quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    std::string text;
+    int c = 0;
+    while ((c = std::fgetc(stdin)) != EOF && c != '\n')
+        text += static_cast<char>(c);
+    if (terminal) {
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        std::fputc('\n', stderr);
+    }
+    if (!text.empty() && text.back() == '\r')
+        text.pop_back();
+    *line = QByteArray::fromStdString(text);
+    return c != EOF || !text.empty();
+}
+
+}  // namespace
+
+int RunWebPassword()
+{
+    const bool terminal = ::isatty(STDIN_FILENO) != 0;
+    QByteArray first, second;
+    if (!ReadSecretLine("New web password: ", terminal, &first)) {
+        std::fprintf(stderr, "tavoxa: no password given; web.passwd left as it was\n");
+        return 1;
+    }
+    if (terminal && (!ReadSecretLine("Once more: ", terminal, &second) || second != first)) {
+        std::fprintf(stderr, "tavoxa: the two passwords differ; web.passwd left as it was\n");
+        return 1;
+    }
+    if (first.isEmpty()) {
+        std::fprintf(stderr, "tavoxa: an empty password is not taken; web.passwd left as it was\n");
+        return 1;
+    }
+    QString why;
+    const QString path = QDir::current().absoluteFilePath(QString::fromLatin1(kPasswordFileName));
+    if (!WritePasswordFile(path, first, &why)) {
+        std::fprintf(stderr, "tavoxa: %s\n", qPrintable(why));
+        return 1;
+    }
+    std::fprintf(stderr, "tavoxa: web password stored in %s\n", qPrintable(path));
+    return 0;
 }
 
 int RunPlan(const AppOptions& options)

@@ -21,6 +21,7 @@
 #include "adapter/adapterstate.h"
 #include "adapter/busworker.h"
 #include "adapter/i2c.h"
+#include "core/doors.h"
 #include "core/errorreport.h"
 #include "core/switchinglog.h"
 #include "engine/clock.h"
@@ -138,6 +139,16 @@ public:
     // The name of relay 0..5 or input 6..7 as text.
     QString Name(int index) const { return NameText(names_[static_cast<size_t>(index)]); }
 
+    // The switching door for front ends: each command applied in order, then the input-logic rule,
+    // one hand-over to the bus, one log line per changed relay with `cause`.
+    void Switch(const std::vector<RelayCommand>& commands, const SwitchCause& cause);
+    void Edit(const SettingsEdit& edit);  // the settings door
+    RelaySettings Settings(int relay) const;
+    void SetSettings(int relay, const RelaySettings& settings);  // whole relay, same rules as Edit
+    void SetNames(const std::array<std::string, 8>& names);  // relays 1-6, K1, K2 (emits SettingsFileRead)
+    // Writes the configuration file and swcf.ini now (atomically); reports a failure, returns false.
+    bool SaveFiles();
+
     // The program and window a relay's row shows, or -1 when the selection lies outside the tables.
     int ShownProgram(int relay) const;
     int ShownWindow(int relay) const;
@@ -184,6 +195,8 @@ signals:
     void SecondTicked();
     // The last client event was a connect (lamp green) or a disconnect (red).
     void ClientConnectedChanged(bool connected);
+    // A relay's settings changed through Edit or SetSettings.
+    void SettingsEdited(int relay);
 
 private:
     void LoadSettingsFile();

@@ -39,6 +39,7 @@ void SwitchingLog::WriteAt(const LocalDateTime& t, const QString& text)
 {
     const QByteArray line = (LogTimeText(t) + QLatin1Char(' ') + text + QLatin1Char('\n')).toUtf8();
     sink_(line);
+    emit LineWritten(LogTimeText(t) + QLatin1Char(' ') + text);
     if (!file_.isOpen() || fileFailed_)
         return;
     if (file_.write(line) != line.size()) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QFile>
+#include <QObject>
 #include <QString>
 #include <functional>
 
@@ -16,7 +17,8 @@ namespace tavoxa {
 // "2026-12-08 06:30:00": the clock reading as the log shows it.
 QString LogTimeText(const LocalDateTime& t);
 
-class SwitchingLog {
+class SwitchingLog : public QObject {
+    Q_OBJECT
 public:
     // Where the lines go besides the file; standard error unless a test replaces it.
     using Sink = std::function<void(const QByteArray& line)>;
@@ -32,6 +34,10 @@ public:
     void Write(const QString& text);
     // One line stamped with `t` (a second tick stamps its lines with its own second).
     void WriteAt(const LocalDateTime& t, const QString& text);
+
+signals:
+    // Every line as written, without its line end (the web page's live log).
+    void LineWritten(const QString& line);
 
 private:
     const Clock& clock_;

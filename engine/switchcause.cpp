@@ -45,6 +45,8 @@ std::string CauseText(const SwitchCause& cause)
             return "START after Load";
         case CauseKind::ResumedAtStartUp:
             return "resumed at start-up";
+        case CauseKind::Web:
+            return "web (" + cause.detail + ")";
     }
     return "unknown";
 }

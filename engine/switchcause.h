@@ -20,6 +20,7 @@ enum class CauseKind {
     Mqtt,
     StartAfterLoad,
     ResumedAtStartUp,
+    Web,  // detail: the peer's address
 };
 
 struct SwitchCause {
@@ -40,7 +41,7 @@ SwitchCause RemoteCause(const std::string& peerAddress);
 
 // "timer program 1", "seconds timer", "random window 2", "clock pulse",
 // "input logic (K1 closed, K2 open)", "T button", "RESET", "remote (127.0.0.1)", "mqtt",
-// "START after Load", "resumed at start-up".
+// "START after Load", "resumed at start-up", "web (127.0.0.1)".
 std::string CauseText(const SwitchCause& cause);
 
 // "2026-12-08 06:30:00 relay 2 (Pumpe) on: timer program 1"; relay is 0..5 and shown as 1..6, an

@@ -10,4 +10,5 @@ apt-get install -y --no-install-recommends \
     libgtest-dev googletest \
     xvfb xauth fonts-dejavu-core \
     clang clang-tidy clang-format libclang-rt-14-dev \
-    libmosquitto-dev mosquitto
+    libmosquitto-dev mosquitto \
+    qt6-httpserver-dev qt6-websockets-dev libsodium-dev
