@@ -11,4 +11,8 @@ apt-get install -y --no-install-recommends \
     xvfb xauth fonts-dejavu-core \
     clang clang-tidy clang-format libclang-rt-14-dev \
     libmosquitto-dev mosquitto \
-    qt6-httpserver-dev qt6-websockets-dev libsodium-dev
+    qt6-httpserver-dev qt6-websockets-dev libsodium-dev \
+    nodejs npm chromium
+# The browser tests' one npm package (playwright-core, pinned by the lock file); it drives the
+# chromium above, so Playwright downloads no browser of its own.
+(cd "$(dirname "$0")/../tests/web" && PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --no-audit --no-fund)
