@@ -240,16 +240,18 @@ int main(int argc, char** argv)
     // The web page: one login guard and one set of connection rules for it.
     tavoxa::LoginGuard loginGuard;
     tavoxa::ConnectionLimit webConnections;
+    // Created before the start-up so its log view holds the start-up's lines; it listens after it.
     std::unique_ptr<tavoxa::WebServer> web;
+    if (options.http)
+        web = std::make_unique<tavoxa::WebServer>(core, loginGuard, webConnections);
     const auto startWeb = [&] {
-        if (!options.http)
+        if (!web)
             return;
         tavoxa::WebConfig config;
         config.address = options.httpAddress;
         config.port = options.httpPort;
         config.certFile = options.httpCert;
         config.keyFile = options.httpKey;
-        web = std::make_unique<tavoxa::WebServer>(core, loginGuard, webConnections);
         QString why;
         if (!web->Start(config, &why)) {
             std::fprintf(stderr, "tavoxa: the web page does not start: %s\n", qPrintable(why));

@@ -11,6 +11,7 @@
 #include <QTcpSocket>
 #include <QUrlQuery>
 #include <QWebSocket>
+#include <vector>
 
 #include "core/relaycontroller.h"
 #include "engine/hardware.h"
@@ -30,6 +31,7 @@ constexpr int kHorizonDays = 7;
 constexpr int kMaxPlanDays = 31;
 constexpr int kMaxRemoteText = 200;
 constexpr qint64 kMaxLiveMessage = 4096;
+constexpr qint64 kMaxLiveBacklog = 1024 * 1024;
 
 using Method = QHttpServerRequest::Method;
 
@@ -239,8 +241,19 @@ void WebServer::Broadcast(const QJsonObject& message)
     if (live_.empty())
         return;
     const QString text = QString::fromUtf8(Json(message));
+    // A copy: a socket may close while it is written to. A page that reads nothing is closed
+    // before its backlog grows without bound.
+    std::vector<QPointer<QWebSocket>> sockets;
     for (auto& [socket, session] : live_)
-        socket->sendTextMessage(text);
+        sockets.emplace_back(socket);
+    for (const QPointer<QWebSocket>& socket : sockets) {
+        if (!socket)
+            continue;
+        if (socket->bytesToWrite() > kMaxLiveBacklog)
+            socket->abort();
+        else
+            socket->sendTextMessage(text);
+    }
 }
 
 QByteArray WebServer::SessionOf(const QHttpServerRequest& request) const
@@ -387,15 +400,17 @@ WebServer::Reply WebServer::Route(const QHttpServerRequest& request, QTcpSocket*
 {
     const QString path = request.url().path();
     const Method method = request.method();
+    if (method == Method::Head)
+        return Reply::Error(405, QStringLiteral("method not allowed"));
     if (!path.startsWith(QLatin1String("/api/"))) {
-        if (method != Method::Get && method != Method::Head)
+        if (method != Method::Get)
             return Reply::Error(405, QStringLiteral("only GET"));
         return Static(path);
     }
     if (!sessions_.Touch(session))
         return Reply::Error(401, QStringLiteral("log in first"));
     limit_.MarkActive(socket);
-    const bool changing = method != Method::Get && method != Method::Head;
+    const bool changing = method != Method::Get;
     QJsonObject body;
     if (changing) {
         if (!SameOrigin(request))
