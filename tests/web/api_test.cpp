@@ -141,8 +141,9 @@ TEST_F(WebApi, LoginSetsAStrictCookieAndLogoutEndsIt)
     EXPECT_EQ(Request("GET", "/api/state").status, 401);
 }
 
-TEST_F(WebApi, ThrottledLoginsAnswer429WithRetryAfter)
+TEST_F(WebApi, ThrottledLoginsAnswer429WithRetryAfterAndAreLogged)
 {
+    CaptureLog();
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(LogIn("wrong").status, 401);
         nowMs += 100;
@@ -153,6 +154,8 @@ TEST_F(WebApi, ThrottledLoginsAnswer429WithRetryAfter)
     EXPECT_EQ(r.headers.at("retry-after"), "1");
     nowMs += 1000;
     EXPECT_EQ(LogIn().status, 200);
+    // At most one line a second: the failures 100 ms apart are counted into the next line.
+    EXPECT_EQ(lines.filter("web login refused from 127.0.0.1").size(), 1);
 }
 
 TEST_F(WebApi, ForeignOriginsAndOtherBodiesAreRefused)

@@ -217,8 +217,8 @@ async function loadSettings() {
   settings = await api('GET', `/api/relays/${shownRelay}/settings`);
   const picker = $('relay-picker');
   picker.replaceChildren(...[1, 2, 3, 4, 5, 6].map((n) => el('button', {
-    type: 'button', role: 'tab', textContent: names[n - 1] ? `${n} · ${names[n - 1]}` : t('relayName', n),
-    ariaSelected: String(n === shownRelay), onclick: () => { shownRelay = n; loadSettings(); },
+    type: 'button', textContent: names[n - 1] ? `${n} · ${names[n - 1]}` : t('relayName', n),
+    ariaPressed: String(n === shownRelay), onclick: () => { shownRelay = n; loadSettings(); },
   })));
   const form = $('settings-form');
   const focused = document.activeElement?.id;
