@@ -4,22 +4,34 @@
 
 #include <QList>
 #include <algorithm>
+#include <chrono>
 
 namespace tavoxa {
+
+Sessions::Sessions(std::function<int64_t()> nowMs) : nowMs_(std::move(nowMs))
+{
+    if (!nowMs_) {
+        nowMs_ = [] {
+            return std::chrono::duration_cast<std::chrono::milliseconds>(
+                       std::chrono::steady_clock::now().time_since_epoch())
+                .count();
+        };
+    }
+}
 
 QByteArray Sessions::Create()
 {
     if (static_cast<int>(sessions_.size()) >= kMaxSessions) {
         const auto oldest =
             std::min_element(sessions_.begin(), sessions_.end(),
-                             [](const auto& a, const auto& b) { return a.second < b.second; });
+                             [](const auto& a, const auto& b) { return a.second.order < b.second.order; });
         sessions_.erase(oldest);
     }
     unsigned char bytes[32];
     randombytes_buf(bytes, sizeof bytes);
     const QByteArray token = QByteArray(reinterpret_cast<const char*>(bytes), sizeof bytes)
                                  .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
-    sessions_[token] = ++uses_;
+    sessions_[token] = Use{++uses_, nowMs_()};
     return token;
 }
 
@@ -28,7 +40,12 @@ bool Sessions::Touch(const QByteArray& token)
     const auto it = sessions_.find(token);
     if (token.isEmpty() || it == sessions_.end())
         return false;
-    it->second = ++uses_;
+    const int64_t now = nowMs_();
+    if (now - it->second.atMs > kSessionIdleMs) {
+        sessions_.erase(it);
+        return false;
+    }
+    it->second = Use{++uses_, now};
     return true;
 }
 

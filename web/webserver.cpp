@@ -46,9 +46,11 @@ QByteArray Json(const QJsonObject& o)
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
 
+// As the HTTP server decides that a request hands its socket to the WebSocket server.
 bool WantsWebSocket(const QHttpServerRequest& request)
 {
-    return request.value("upgrade").compare("websocket", Qt::CaseInsensitive) == 0;
+    return request.value("upgrade").compare("websocket", Qt::CaseInsensitive) == 0 &&
+           request.value("connection").toLower().contains("upgrade");
 }
 
 // The host and port part of an origin or Host header, in lower case.
@@ -307,7 +309,7 @@ void WebServer::missingHandler(const QHttpServerRequest& request, QTcpSocket* so
         why = session ? QStringLiteral("another site") : QStringLiteral("log in first");
     }
     socket->write(HttpErrorBytes(status, why, {}, true));
-    socket->flush();
+    socket->disconnectFromHost();
 }
 
 void WebServer::Send(QTcpSocket* socket, const QHttpServerRequest& request, const QByteArray& bytes)

@@ -239,12 +239,18 @@ TEST(RequestFramer, RefusesBeforeReadingTheBody)
     }
 }
 
-TEST(Sessions, CookiesAndTheCap)
+TEST(Sessions, CookiesTheCapAndTheIdleEnd)
 {
-    Sessions sessions;
+    int64_t nowMs = 0;
+    Sessions sessions([&] { return nowMs; });
+    const QByteArray idle = sessions.Create();
     const QByteArray first = sessions.Create();
     EXPECT_EQ(first.size(), 43);
     EXPECT_EQ(SessionTokenOfCookies("a=b; tavoxa_session=" + first + "; c=d"), first);
+    nowMs += kSessionIdleMs;
+    EXPECT_TRUE(sessions.Touch(first));
+    nowMs += 1;
+    EXPECT_FALSE(sessions.Touch(idle)) << "a week unused ends it";
     for (int i = 0; i < kMaxSessions; ++i)
         sessions.Create();
     EXPECT_EQ(sessions.Count(), kMaxSessions);
