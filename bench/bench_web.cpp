@@ -62,7 +62,7 @@ QByteArray Exchange(QTcpSocket& socket, const QByteArray& request)
     return in;
 }
 
-void Report(const char* what, std::vector<double> samples)
+void Report(const char* what, const std::vector<double>& samples)
 {
     std::printf("%-44s n=%zu  p50 %.2f ms  p99 %.2f ms  max %.2f ms\n", what, samples.size(),
                 Percentile(samples, 0.5), Percentile(samples, 0.99), Percentile(samples, 1.0));

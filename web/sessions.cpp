@@ -29,8 +29,8 @@ QByteArray Sessions::Create()
     }
     unsigned char bytes[32];
     randombytes_buf(bytes, sizeof bytes);
-    const QByteArray token = QByteArray(reinterpret_cast<const char*>(bytes), sizeof bytes)
-                                 .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
+    QByteArray token = QByteArray(reinterpret_cast<const char*>(bytes), sizeof bytes)
+                           .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
     sessions_[token] = Use{++uses_, nowMs_()};
     return token;
 }

@@ -32,7 +32,7 @@ public:
 
     QJsonValue Get(const char* key)
     {
-        const QJsonValue v = object_.value(QLatin1String(key));
+        QJsonValue v = object_.value(QLatin1String(key));
         if (v.isUndefined())
             Fail(key, QStringLiteral("missing"));
         return v;
@@ -373,7 +373,7 @@ bool ParseSwitchMany(const QJsonObject& body, std::vector<RelayCommand>* command
             *error = QStringLiteral("%1: not a list of relay numbers").arg(QLatin1String(key));
             return false;
         }
-        for (const QJsonValue& n : v.toArray()) {
+        for (const auto& n : v.toArray()) {
             const double d = n.toDouble(0);
             if (!n.isDouble() || std::floor(d) != d || d < 1 || d > kRelayCount) {
                 *error = QStringLiteral("%1: relays are numbered 1 to 6").arg(QLatin1String(key));

@@ -45,7 +45,7 @@ protected:
 
     // One request on a connection of its own; the answer once complete.
     Response Request(const QByteArray& method, const QByteArray& path, const QByteArray& body = {},
-                     QList<QPair<QByteArray, QByteArray>> headers = {}, bool withSession = true,
+                     const QList<QPair<QByteArray, QByteArray>>& headers = {}, bool withSession = true,
                      bool json = true)
     {
         QTcpSocket socket;
