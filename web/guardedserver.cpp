@@ -43,6 +43,8 @@ void GuardedServer::incomingConnection(qintptr handle)
         return;
     }
     socket->setReadBufferSize(kReadBuffer);
+    // Answers and live messages are small and wanted at once: no waiting to fill a segment.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     Watch(socket);
     if (!tls_) {
         addPendingConnection(socket);  // QTcpServer announces it once this returns
