@@ -3,6 +3,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QWebSocket>
 #include <map>
@@ -279,6 +281,41 @@ TEST_F(WebApi, LiveSocketNeedsASessionAndCarriesChanges)
                                   .object()["state"]
                                   .toObject();
     EXPECT_EQ(state["relays"].toArray()[4].toObject()["on"], true);
+}
+
+// Over TLS the guarded listener hands the HTTP server only sockets whose handshake is done, and
+// the session cookie is marked Secure.
+TEST_F(WebApi, HttpsServesTheApiWithASecureCookie)
+{
+    QProcess openssl;
+    openssl.start(QStringLiteral("openssl"),
+                  {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", "/CN=localhost",
+                   "-keyout", work.Path("key.pem"), "-out", work.Path("cert.pem")});
+    if (!openssl.waitForFinished(30000) || openssl.exitCode() != 0)
+        GTEST_SKIP() << "no openssl to make a certificate";
+    WebServer tls(*core, *guard, limit);
+    WebConfig config;
+    config.address = QHostAddress::LocalHost;
+    config.port = 0;
+    config.passwordFile = work.Path(kPasswordFileName);
+    config.certFile = work.Path("cert.pem");
+    config.keyFile = work.Path("key.pem");
+    QString error;
+    ASSERT_TRUE(tls.Start(config, &error)) << error.toStdString();
+
+    QSslSocket socket;
+    socket.setPeerVerifyMode(QSslSocket::VerifyNone);
+    socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), tls.Port());
+    // The server answers on this thread: wait with the event loop turning.
+    ASSERT_TRUE(WaitUntil([&] { return socket.isEncrypted(); })) << socket.errorString().toStdString();
+    const QByteArray body = R"({"password": "pw"})";
+    socket.write(
+        "POST /api/login HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n"
+        "Content-Length: " +
+        QByteArray::number(body.size()) + "\r\n\r\n" + body);
+    const Response r = Read(socket);
+    EXPECT_EQ(r.status, 200);
+    EXPECT_TRUE(r.headers.at("set-cookie").endsWith("; Secure"));
 }
 
 }  // namespace
