@@ -13,7 +13,6 @@ PasswordChecker::PasswordChecker(QObject* parent) : QObject(parent)
     thread_.setObjectName(QStringLiteral("password check"));
     worker_ = new QObject;
     worker_->moveToThread(&thread_);
-    connect(&thread_, &QThread::finished, worker_, &QObject::deleteLater);
     thread_.start();
 }
 
@@ -21,6 +20,7 @@ PasswordChecker::~PasswordChecker()
 {
     thread_.quit();
     thread_.wait();
+    delete worker_;  // its thread has ended: nothing runs on it any more
 }
 
 void PasswordChecker::Check(const QByteArray& hash, QByteArray password, QObject* context,
