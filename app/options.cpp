@@ -98,7 +98,8 @@ int ParseOptions(const QCoreApplication& app, AppOptions& options)
         QStringLiteral("ID"));
     const QCommandLineOption http(
         QStringLiteral("http"),
-        QStringLiteral("Serve the web page on PORT, on all addresses or on ADDRESS only (needs web.passwd)."),
+        QStringLiteral("Serve the web page on PORT, on all addresses or on ADDRESS only (needs web.passwd); "
+                       "port 0 picks a free one, named in the log."),
         QStringLiteral("[ADDRESS:]PORT"));
     const QCommandLineOption httpCert(QStringLiteral("http-cert"),
                                       QStringLiteral("PEM certificate (chain) for HTTPS."),

@@ -20,9 +20,9 @@ bool ParseHttpAddress(const QString& text, QHostAddress* address, quint16* port,
     }
     bool ok = false;
     const uint n = portText.toUInt(&ok);
-    if (!ok || n < 1 || n > 65535) {
+    if (!ok || n > 65535) {
         *error =
-            QStringLiteral("--http takes [ADDRESS:]PORT with a port from 1 to 65535, not \"%1\"").arg(text);
+            QStringLiteral("--http takes [ADDRESS:]PORT with a port from 0 to 65535, not \"%1\"").arg(text);
         return false;
     }
     QHostAddress a = QHostAddress::Any;

@@ -18,7 +18,8 @@ struct WebConfig {
     QString passwordFile = QString::fromLatin1(kPasswordFileName);
 };
 
-// "[ADDRESS:]PORT": "8080", "127.0.0.1:8080", "[::1]:8080". False with the reason otherwise.
+// "[ADDRESS:]PORT": "8080", "127.0.0.1:8080", "[::1]:8080"; port 0 is a free port the system
+// picks, named in the log. False with the reason otherwise.
 bool ParseHttpAddress(const QString& text, QHostAddress* address, quint16* port, QString* error);
 
 // libsodium ready for use; false when it cannot start (no randomness source).

@@ -3,7 +3,6 @@
 // Debian's chromium through Playwright. Used by the browser tests and the screenshots.
 import { spawn, execFileSync } from 'node:child_process';
 import { existsSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
-import { createServer } from 'node:net';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 
@@ -28,21 +27,9 @@ export async function loadPlaywright() {
   }
 }
 
-function freePort() {
-  return new Promise((resolve) => {
-    const s = createServer();
-    s.listen(0, '127.0.0.1', () => {
-      const { port } = s.address();
-      s.close(() => resolve(port));
-    });
-  });
-}
-
 export class Board {
   async start() {
     this.dir = mkdtempSync(join(tmpdir(), 'tavoxa-web-'));
-    this.webPort = await freePort();
-    this.remotePort = await freePort();
     const env = { ...process.env, TAVOXA_SIM_PINS_FILE: join(this.dir, 'pins') };
     delete env.DISPLAY;
     delete env.WAYLAND_DISPLAY;
@@ -50,15 +37,24 @@ export class Board {
     this.env = env;
     execFileSync(SIM, ['--dir', this.dir, '--web-password'], { input: `${PASSWORD}\n`, env });
     writeFileSync(join(this.dir, 'swcf.ini'),
-      ['', REMOTE_PASSWORD, String(this.remotePort), '', '', '', '', '', '', '', '', '1'].join('\r\n') + '\r\n');
+      ['', REMOTE_PASSWORD, '', '', '', '', '', '', '', '', '', '1'].join('\r\n') + '\r\n');
     writeFileSync(join(this.dir, 'remote.pw'), `${REMOTE_PASSWORD}\n`);
-    this.process = spawn(SIM, ['--dir', this.dir, '--http', `127.0.0.1:${this.webPort}`], { env });
+    // Port 0 for both servers: the system picks free ports and the log names them, so no other
+    // program can take a port between its choice and its use.
+    this.process = spawn(SIM, ['--dir', this.dir, '--http', '127.0.0.1:0'], { env });
     this.stderr = '';
     await new Promise((resolve, reject) => {
       const timer = setTimeout(() => reject(new Error(`no web page within 10 s:\n${this.stderr}`)), 10000);
       this.process.stderr.on('data', (d) => {
         this.stderr += d;
-        if (this.stderr.includes('web page on')) { clearTimeout(timer); resolve(); }
+        const web = this.stderr.match(/web page on http:\/\/127\.0\.0\.1:(\d+)\//);
+        const remote = this.stderr.match(/remote server listening on port (\d+)/);
+        if (web && remote) {
+          this.webPort = Number(web[1]);
+          this.remotePort = Number(remote[1]);
+          clearTimeout(timer);
+          resolve();
+        }
       });
       this.process.on('exit', (code) => { clearTimeout(timer); reject(new Error(`tavoxa-sim ended (${code}):\n${this.stderr}`)); });
     });
