@@ -23,6 +23,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <thread>
 
 #include "adapter/i2c.h"
@@ -36,6 +37,7 @@
 #include "engine/random.h"
 #include "mqtt/mqttbridge.h"
 #include "mqtt/mqttglue.h"
+#include "remote/connectionlimit.h"
 #include "remote/loginguard.h"
 #include "remote/remoteserver.h"
 #include "storage/configfile.h"
@@ -49,6 +51,7 @@
 #include "ui/form2.h"
 #include "ui/form3.h"
 #include "ui/windowlanguage.h"
+#include "web/webserver.h"
 #ifdef TAVOXA_SIMULATED
 #include "adapter/simboard.h"
 #include "ui/boardwindow.h"
@@ -277,6 +280,8 @@ int main(int argc, char** argv)
         }
         if (options.plan || !options.planImage.isEmpty())
             return tavoxa::RunPlan(options);
+        if (options.webPassword)
+            return tavoxa::RunWebPassword();
 
         // One program per folder: a second one would overwrite the first one's files at its close.
         tavoxa::InstanceLock lock;
@@ -321,6 +326,9 @@ int main(int argc, char** argv)
         tavoxa::RelayController core(lines, clock, random, delay, report);
         core.log().SetQueue(&log);
         core.remoteSwitch().server().SetLoginGuard(&loginGuard);
+        // Failed logins at every door, at most one line a second.
+        QObject::connect(&loginGuard, &tavoxa::LoginGuard::LogLine, &core,
+                         [&core](const QString& line) { core.log().Write(line); });
         core.remoteSwitch().server().SetListenAddress(options.remoteAddress);
         tavoxa::RunOptions runOptions;
         runOptions.unattended = headless;
@@ -368,6 +376,47 @@ int main(int argc, char** argv)
             }
         }
 
+#ifdef TAVOXA_SIMULATED
+        // Tests of the whole program read the simulated relay pins from this file ("100000": relay 1 on).
+        if (const QString pinsFile = qEnvironmentVariable("TAVOXA_SIM_PINS_FILE");
+            headless && !pinsFile.isEmpty()) {
+            lines.SetOnPinsChanged([&lines, pinsFile] {
+                const uint8_t pins = lines.RelayPins();
+                QByteArray text;
+                for (int r = 0; r < 6; ++r)
+                    text += (pins >> r & 1) ? '1' : '0';
+                QFile file(pinsFile + QStringLiteral(".new"));
+                if (file.open(QIODevice::WriteOnly) && file.write(text + '\n') > 0) {
+                    file.close();
+                    std::rename(qPrintable(file.fileName()), qPrintable(pinsFile));
+                }
+            });
+        }
+#endif
+
+        // The web page shares the login guard with the TCP remote and has connection rules of its
+        // own. Created before the start-up so its log view holds the start-up's lines; it listens
+        // after it.
+        tavoxa::ConnectionLimit webConnections(tavoxa::kMaxWebConnections);
+        std::unique_ptr<tavoxa::WebServer> web;
+        if (options.http)
+            web = std::make_unique<tavoxa::WebServer>(core, loginGuard, webConnections);
+        const auto startWeb = [&] {
+            if (!web)
+                return;
+            tavoxa::WebConfig config;
+            config.address = options.httpAddress;
+            config.port = options.httpPort;
+            config.certFile = options.httpCert;
+            config.keyFile = options.httpKey;
+            QString why;
+            if (!web->Start(config, &why)) {
+                Say(log, tavoxa::LogPriority::Error, QStringLiteral("the web page does not start: ") + why);
+                core.log().Write(QStringLiteral("web page not started: ") + why, tavoxa::LogPriority::Error);
+                web.reset();
+            }
+        };
+
         // systemd hears of the start once the port, the files and the servers are up, of each
         // second tick while a watchdog is asked for, and of the stop.
         tavoxa::ServiceNotifier service;
@@ -384,6 +433,7 @@ int main(int argc, char** argv)
             HandleSignals(core, log, nullptr, stderrReport, service, stopReason);
             core.log().Write(started);
             core.Startup();
+            startWeb();
             service.Ready();
             result = app.exec();
         } else {
@@ -404,6 +454,7 @@ int main(int argc, char** argv)
                 form1.ShowDevice(options.device);
             core.log().Write(started);
             core.Startup();
+            startWeb();
             service.Ready();
             form1.show();
 #ifdef TAVOXA_SIMULATED

@@ -1,5 +1,8 @@
 #include "app/options.h"
 
+#include <termios.h>
+#include <unistd.h>
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
@@ -24,6 +27,7 @@
 #include "storage/settingsfile.h"
 #include "tavoxa/version.h"
 #include "ui/planimage.h"
+#include "web/webconfig.h"
 
 namespace tavoxa {
 
@@ -52,7 +56,7 @@ std::string ProgramName()
 
 bool NeedsNoWindow(int argc, char** argv)
 {
-    return OnlyPrints(argc, argv) || HasOption(argc, argv, {"--plan", "--plan-image"});
+    return OnlyPrints(argc, argv) || HasOption(argc, argv, {"--plan", "--plan-image", "--web-password"});
 }
 
 bool OnlyPrints(int argc, char** argv)
@@ -140,9 +144,23 @@ int ParseOptions(const QCoreApplication& app, AppOptions& options)
         QStringLiteral("mqtt-input-class"),
         QStringLiteral("Home Assistant device class of K1 and K2, e.g. door (default: none)."),
         QStringLiteral("CLASS"));
+    const QCommandLineOption http(
+        QStringLiteral("http"),
+        QStringLiteral("Serve the web page on PORT, on all addresses or on ADDRESS only (needs web.passwd); "
+                       "port 0 picks a free one, named in the log."),
+        QStringLiteral("[ADDRESS:]PORT"));
+    const QCommandLineOption httpCert(QStringLiteral("http-cert"),
+                                      QStringLiteral("PEM certificate (chain) for HTTPS."),
+                                      QStringLiteral("FILE"));
+    const QCommandLineOption httpKey(QStringLiteral("http-key"), QStringLiteral("PEM private key for HTTPS."),
+                                     QStringLiteral("FILE"));
+    const QCommandLineOption webPassword(
+        QStringLiteral("web-password"),
+        QStringLiteral("Ask for the web page's password and store its hash in web.passwd, then exit."));
     for (const QCommandLineOption& option :
-         {dir, log, remoteAddress, plan, days, planImage, resume, restore, device, userDir, mqtt, mqttUser,
-          mqttPassword, mqttCa, mqttId, mqttInputClass, lang})
+         {dir,    log,     remoteAddress, plan,     days,         planImage, resume, restore,
+          device, userDir, mqtt,          mqttUser, mqttPassword, mqttCa,    mqttId, mqttInputClass,
+          lang,   http,    httpCert,      httpKey,  webPassword})
         parser.addOption(option);
 
     if (!parser.parse(app.arguments())) {
@@ -171,7 +189,7 @@ int ParseOptions(const QCoreApplication& app, AppOptions& options)
     }
     options.lang = parser.value(lang);
     if (parser.isSet(lang) && options.lang != QLatin1String("de") && options.lang != QLatin1String("en")) {
-        std::fprintf(stderr, "tavoxa: --lang takes de or en\n");
+        std::fprintf(stderr, "%s: --lang takes de or en\n", ProgramName().c_str());
         return 1;
     }
     options.dir = parser.value(dir);
@@ -180,8 +198,8 @@ int ParseOptions(const QCoreApplication& app, AppOptions& options)
         options.remoteAddress = QHostAddress(parser.value(remoteAddress).trimmed());
         if (options.remoteAddress.isNull()) {
             std::fprintf(stderr,
-                         "tavoxa: --remote-address takes an IP address such as 127.0.0.1 or ::1, not %s\n",
-                         qPrintable(parser.value(remoteAddress)));
+                         "%s: --remote-address takes an IP address such as 127.0.0.1 or ::1, not %s\n",
+                         ProgramName().c_str(), qPrintable(parser.value(remoteAddress)));
             return 1;
         }
     }
@@ -192,12 +210,13 @@ int ParseOptions(const QCoreApplication& app, AppOptions& options)
     options.device = parser.value(device);
     options.userDir = parser.isSet(userDir);
     if (options.userDir && !options.dir.isEmpty()) {
-        std::fprintf(stderr, "tavoxa: --user-dir and --dir name two folders; give one\n");
+        std::fprintf(stderr, "%s: --user-dir and --dir name two folders; give one\n", ProgramName().c_str());
         return 1;
     }
     if (!options.planImage.isEmpty() &&
         !options.planImage.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive)) {
-        std::fprintf(stderr, "tavoxa: --plan-image writes PNG pictures only; give a name ending in .png\n");
+        std::fprintf(stderr, "%s: --plan-image writes PNG pictures only; give a name ending in .png\n",
+                     ProgramName().c_str());
         return 1;
     }
     options.mqttUrl = parser.value(mqtt);
@@ -206,6 +225,21 @@ int ParseOptions(const QCoreApplication& app, AppOptions& options)
     options.mqttCa = parser.value(mqttCa);
     options.mqttId = parser.value(mqttId);
     options.mqttInputClass = parser.value(mqttInputClass);
+    options.webPassword = parser.isSet(webPassword);
+    options.http = parser.isSet(http);
+    options.httpCert = parser.value(httpCert);
+    options.httpKey = parser.value(httpKey);
+    if (options.http) {
+        QString why;
+        if (!ParseHttpAddress(parser.value(http), &options.httpAddress, &options.httpPort, &why)) {
+            std::fprintf(stderr, "%s: %s\n", ProgramName().c_str(), qPrintable(why));
+            return 1;
+        }
+    }
+    if (options.httpCert.isEmpty() != options.httpKey.isEmpty()) {
+        std::fprintf(stderr, "%s: HTTPS needs both --http-cert and --http-key\n", ProgramName().c_str());
+        return 1;
+    }
     return -1;
 }
 
@@ -229,6 +263,64 @@ bool MakeMqttOptions(const AppOptions& options, MqttOptions& mqtt, QString* erro
         mqtt.password = QString::fromUtf8(line);
     }
     return true;
+}
+
+namespace {
+
+// One line of standard input, without echo when it is a terminal.
+bool ReadSecretLine(const char* prompt, bool terminal, QByteArray* line)
+{
+    termios saved{};
+    if (terminal) {
+        std::fputs(prompt, stderr);
+        std::fflush(stderr);
+        ::tcgetattr(STDIN_FILENO, &saved);
+        termios quiet = saved;
+        quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    std::string text;
+    int c = 0;
+    while ((c = std::fgetc(stdin)) != EOF && c != '\n')
+        text += static_cast<char>(c);
+    if (terminal) {
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        std::fputc('\n', stderr);
+    }
+    if (!text.empty() && text.back() == '\r')
+        text.pop_back();
+    *line = QByteArray::fromStdString(text);
+    return c != EOF || !text.empty();
+}
+
+}  // namespace
+
+int RunWebPassword()
+{
+    const bool terminal = ::isatty(STDIN_FILENO) != 0;
+    QByteArray first, second;
+    if (!ReadSecretLine("New web password: ", terminal, &first)) {
+        std::fprintf(stderr, "%s: no password given; web.passwd left as it was\n", ProgramName().c_str());
+        return 1;
+    }
+    if (terminal && (!ReadSecretLine("Once more: ", terminal, &second) || second != first)) {
+        std::fprintf(stderr, "%s: the two passwords differ; web.passwd left as it was\n",
+                     ProgramName().c_str());
+        return 1;
+    }
+    if (first.isEmpty()) {
+        std::fprintf(stderr, "%s: an empty password is not taken; web.passwd left as it was\n",
+                     ProgramName().c_str());
+        return 1;
+    }
+    QString why;
+    const QString path = QDir::current().absoluteFilePath(QString::fromLatin1(kPasswordFileName));
+    if (!WritePasswordFile(path, first, &why)) {
+        std::fprintf(stderr, "%s: %s\n", ProgramName().c_str(), qPrintable(why));
+        return 1;
+    }
+    std::fprintf(stderr, "%s: web password stored in %s\n", ProgramName().c_str(), qPrintable(path));
+    return 0;
 }
 
 int RunPlan(const AppOptions& options)

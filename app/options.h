@@ -28,6 +28,12 @@ struct AppOptions {
     QString mqttId;
     QString lang;  // "de" or "en" from --lang; empty: the language of the environment
     QString mqttInputClass;
+    bool http = false;  // serve the web page
+    QHostAddress httpAddress = QHostAddress::Any;
+    quint16 httpPort = 0;
+    QString httpCert;
+    QString httpKey;
+    bool webPassword = false;  // store the web page's password and exit
 };
 
 // Whether the command line asks for something that needs no window and no display (--help,
@@ -48,6 +54,10 @@ int ParseOptions(const QCoreApplication& app, AppOptions& options);
 // The MQTT settings of the command line: the password from the first line of its file, the id
 // from the host name unless given. False with the reason when the password cannot be read.
 bool MakeMqttOptions(const AppOptions& options, MqttOptions& mqtt, QString* error);
+
+// --web-password: asks for the password twice on a terminal (one line from standard input
+// otherwise) and stores its hash in web.passwd. Returns the exit code.
+int RunWebPassword();
 
 // --plan and --plan-image: reads swcf.ini and the configuration file as the start-up does and
 // writes the plan, touching no port and writing no settings. Returns the exit code.

@@ -4,6 +4,28 @@
 
 namespace tavoxa {
 
+// A child of each tracked socket that tells the limit when the socket goes. The socket's own
+// `destroyed` signal would not do: a socket upgraded to a web socket loses every connection to
+// its signals.
+class ConnectionTracker : public QObject {
+public:
+    ConnectionTracker(ConnectionLimit* limit, QTcpSocket* socket)
+        : QObject(socket), limit_(limit), socket_(socket)
+    {
+    }
+    ~ConnectionTracker() override
+    {
+        if (limit_)
+            limit_->Forget(socket_);
+    }
+    // The limit no longer tracks the socket (released, evicted, or the limit itself ends).
+    void Disarm() { limit_ = nullptr; }
+
+private:
+    ConnectionLimit* limit_;
+    QTcpSocket* socket_;  // a key only: never dereferenced here
+};
+
 ConnectionLimit::ConnectionLimit(int totalCap, const MonotonicClock* clock, QObject* parent)
     : QObject(parent), clock_(clock), totalCap_(totalCap)
 {
@@ -16,7 +38,7 @@ ConnectionLimit::ConnectionLimit(int totalCap, const MonotonicClock* clock, QObj
 ConnectionLimit::~ConnectionLimit()
 {
     for (auto& entry : entries_)
-        QObject::disconnect(entry.second.onDestroyed);
+        entry.second.tracker->Disarm();
 }
 
 bool ConnectionLimit::Admit(QTcpSocket* socket)
@@ -41,7 +63,7 @@ bool ConnectionLimit::Admit(QTcpSocket* socket)
     entry.lastActiveMs = now;
     // A socket deleted without Release() leaves no stale entry, and its address is never
     // dereferenced again.
-    entry.onDestroyed = connect(socket, &QObject::destroyed, this, [this, socket] { Forget(socket); });
+    entry.tracker = new ConnectionTracker(this, socket);
     entries_.emplace(socket, std::move(entry));
     ++perPeer_[key];
     return true;
@@ -101,7 +123,8 @@ void ConnectionLimit::Forget(QTcpSocket* socket)
     const auto it = entries_.find(socket);
     if (it == entries_.end())
         return;
-    QObject::disconnect(it->second.onDestroyed);
+    // Called from the tracker's own destructor too: disarming it there is harmless.
+    it->second.tracker->Disarm();
     const auto count = perPeer_.find(it->second.key);
     if (count != perPeer_.end() && --count.value() <= 0)
         perPeer_.erase(count);

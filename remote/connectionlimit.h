@@ -23,6 +23,8 @@ class QTcpSocket;
 
 namespace tavoxa {
 
+class ConnectionTracker;
+
 constexpr int kMaxConnectionsPerAddress = 32;
 constexpr int64_t kIdleBeforeEvictionMs = 10000;
 
@@ -58,12 +60,13 @@ private:
         uint64_t order = 0;  // admission order: lower is older
         int64_t lastActiveMs = 0;
         bool loggedIn = false;
-        QMetaObject::Connection onDestroyed;
+        ConnectionTracker* tracker = nullptr;  // a child of the socket, gone with it
     };
 
     // The tracked socket to close for a newcomer from `key`, or null.
     QTcpSocket* Victim(const QString& key, int64_t now) const;
     void Forget(QTcpSocket* socket);
+    friend class ConnectionTracker;
 
     std::unique_ptr<SteadyMonotonicClock> ownClock_;
     const MonotonicClock* clock_;

@@ -81,7 +81,7 @@ bool LoginGuard::TryAcquire(const QHostAddress& address, int* retryAfter)
     return false;
 }
 
-void LoginGuard::Record(const QHostAddress& address, bool success)
+void LoginGuard::Record(const QHostAddress& address, bool success, const QString& door)
 {
     const QString key = PeerKey(address);
     const int64_t now = Now();
@@ -96,17 +96,18 @@ void LoginGuard::Record(const QHostAddress& address, bool success)
         ++peer.failures;
     if (heldFailures_ == 0 && now >= nextLogMs_) {
         nextLogMs_ = now + kLoginLogSpacingMs;
-        emit LogLine(QStringLiteral("remote login refused from %1").arg(PeerText(address)));
+        emit LogLine(QStringLiteral("%1 login refused from %2").arg(door, PeerText(address)));
         return;
     }
     ++heldFailures_;
     heldAddress_ = PeerText(address);
+    heldDoor_ = door;
     Arm(now);
 }
 
 void LoginGuard::WriteHeldLine()
 {
-    QString line = QStringLiteral("remote login refused from %1").arg(heldAddress_);
+    QString line = QStringLiteral("%1 login refused from %2").arg(heldDoor_, heldAddress_);
     if (heldFailures_ > 1)
         line += QStringLiteral(" (%1 more not logged)").arg(heldFailures_ - 1);
     heldFailures_ = 0;

@@ -56,7 +56,8 @@ public:
     // false with the whole seconds to wait in *retryAfter (at least 1).
     bool TryAcquire(const QHostAddress& address, int* retryAfter);
     // The outcome of a check that was let through.
-    void Record(const QHostAddress& address, bool success);
+    // `door` names where the login came in ("remote", "web") in the log line of a failure.
+    void Record(const QHostAddress& address, bool success, const QString& door = QStringLiteral("remote"));
 
     // Runs every waiting check that is due and writes a held-back log line that is due; the
     // guard's own timer calls it, a test calls it after moving its clock.
@@ -114,6 +115,7 @@ private:
     int64_t nextLogMs_ = 0;
     int64_t heldFailures_ = 0;
     QString heldAddress_;
+    QString heldDoor_;
 };
 
 }  // namespace tavoxa

@@ -34,7 +34,9 @@ void RemoteServer::SetLoginGuard(LoginGuard* guard)
 {
     QObject::disconnect(guard_, &LoginGuard::LogLine, this, &RemoteServer::LogLine);
     guard_ = guard ? guard : &ownGuard_;
-    connect(guard_, &LoginGuard::LogLine, this, &RemoteServer::LogLine);
+    // A guard of its own reports through the server; a shared one is logged by its owner, once.
+    if (guard_ == &ownGuard_)
+        connect(guard_, &LoginGuard::LogLine, this, &RemoteServer::LogLine);
 }
 
 void RemoteServer::SweepHeld()

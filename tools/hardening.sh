@@ -182,7 +182,7 @@ stage_tidy() {
     # shellcheck disable=SC2086  # a list of folders
     find $TIDY_DIRS -name '*.cpp' | sort >"$out/files"
     echo "-- $(wc -l <"$out/files") files, checks from $ROOT/.clang-tidy"
-    header_filter="^$ROOT/(engine|adapter|storage|remote|core|mqtt|ctl|ui|app|tools|tests|bench|fuzz)/"
+    header_filter="^$ROOT/(engine|adapter|storage|remote|core|mqtt|web|ctl|ui|app|tools|tests|bench|fuzz)/"
     # shellcheck disable=SC2016  # expanded by the inner shell
     xargs -P "$JOBS" -I{} sh -c '
         case "$1" in fuzz/*) db=$3 ;; *) db=$2 ;; esac

@@ -13,4 +13,11 @@ apt-get install -y --no-install-recommends \
     clang clang-tidy clang-format libclang-rt-14-dev \
     libmosquitto-dev mosquitto \
     libsystemd-dev systemd \
-    debhelper fakeroot help2man lintian man-db
+    debhelper fakeroot help2man lintian man-db \
+    qt6-httpserver-dev qt6-websockets-dev libsodium-dev \
+    nodejs chromium
+# npm comes with some builds of nodejs and conflicts with them as a package of its own.
+command -v npm >/dev/null 2>&1 || apt-get install -y --no-install-recommends npm
+# The browser tests' one npm package (playwright-core, pinned by the lock file); it drives the
+# chromium above, so Playwright downloads no browser of its own.
+(cd "$(dirname "$0")/../tests/web" && PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --no-audit --no-fund)
