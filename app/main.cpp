@@ -409,6 +409,7 @@ int main(int argc, char** argv)
             config.port = options.httpPort;
             config.certFile = options.httpCert;
             config.keyFile = options.httpKey;
+            config.device = options.device;
             QString why;
             if (!web->Start(config, &why)) {
                 Say(log, tavoxa::LogPriority::Error, QStringLiteral("the web page does not start: ") + why);

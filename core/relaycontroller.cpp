@@ -275,11 +275,13 @@ void RelayController::OnBusStatus(const BusStatus& status)
     if (!status.PortOpen && !status.Reason.empty() && (before.PortOpen || before.Reason != status.Reason))
         log_.Write(QStringLiteral("port COM %1 cannot be opened: %2")
                        .arg(adapter_.ComNumber)
-                       .arg(QString::fromStdString(status.Reason)));
+                       .arg(QString::fromStdString(status.Reason)),
+                   LogPriority::Warning);
     if (status.DeviceLost && !before.DeviceLost)
         log_.Write(QStringLiteral("adapter on COM %1 lost: %2; opening it again once a second")
                        .arg(status.ComNumber)
-                       .arg(QString::fromStdString(status.Reason)));
+                       .arg(QString::fromStdString(status.Reason)),
+                   LogPriority::Warning);
     else if (!status.DeviceLost && before.DeviceLost && status.PortOpen)
         log_.Write(QStringLiteral("adapter on COM %1 back").arg(status.ComNumber));
     EmitBusFacts();

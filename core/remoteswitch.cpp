@@ -37,7 +37,8 @@ bool RemoteSwitch::SetRemote(bool on)
     }
     log_.Write(QStringLiteral("remote server cannot listen on port %1: %2")
                    .arg(RemotePortNumber(remote_.RemotePort))
-                   .arg(server_->LastError()));
+                   .arg(server_->LastError()),
+               LogPriority::Warning);
     server_->RemoteSwitched(false);
     if (unattended_) {
         // Nobody can switch it on again: keep the user's choice and try again.

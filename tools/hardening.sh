@@ -3,7 +3,8 @@
 #   asan  the test suite built with AddressSanitizer and UndefinedBehaviorSanitizer (gcc)
 #   tsan  the tests of the bus thread and its hand-overs built with ThreadSanitizer (gcc), also
 #         through the real port on the emulated modem, and the controller's tests, which hand the
-#         relay byte to the bus thread and take its reports back
+#         relay byte to the bus thread and take its reports back, the MQTT connect thread and
+#         the web page's password checks
 #   fuzz  every libFuzzer target for FUZZ_SECONDS on a copy of its seed corpus (clang)
 #   tidy  clang-tidy with the committed .clang-tidy over the project's own .cpp files
 # Every stage runs even when an earlier one failed; the script fails when any stage failed.
@@ -28,7 +29,7 @@ STAGES=${STAGES:-"asan tsan fuzz tidy"}
 FUZZ_SECONDS=${FUZZ_SECONDS:-60}
 JOBS=${JOBS:-$(nproc)}
 ASAN_TESTS=${ASAN_TESTS:-}
-TIDY_DIRS=${TIDY_DIRS:-"engine adapter storage remote core mqtt ctl ui app tools tests bench fuzz"}
+TIDY_DIRS=${TIDY_DIRS:-"engine adapter storage remote core mqtt web ctl ui app tools tests bench fuzz"}
 BUILD_ASAN=${BUILD_ASAN:-$ROOT/build-asan}
 BUILD_FUZZ=${BUILD_FUZZ:-$ROOT/build-fuzz}
 BUILD_TSAN=${BUILD_TSAN:-$ROOT/build-tsan}
@@ -110,7 +111,7 @@ stage_asan() {
 
 stage_tsan() {
     cmake -S "$ROOT" -B "$BUILD_TSAN" -G Ninja -DTAVOXA_TSAN=ON -DTAVOXA_BENCH=OFF || return 1
-    cmake --build "$BUILD_TSAN" -j "$JOBS" --target adapter_tests tavoxa_fakemodem core_tests mqtt_tests || return 1
+    cmake --build "$BUILD_TSAN" -j "$JOBS" --target adapter_tests tavoxa_fakemodem core_tests mqtt_tests web_tests || return 1
     # A report fails the run; the suppressions cover Qt's own internals only.
     export TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1 suppressions=$ROOT/tools/tsan.supp"
     exe=$BUILD_TSAN/tests/adapter/adapter_tests
@@ -132,6 +133,10 @@ stage_tsan() {
     echo "-- mqtt_tests"
     TSAN_OPTIONS="$TSAN_OPTIONS die_after_fork=0" QT_QPA_PLATFORM=offscreen "$BUILD_TSAN/tests/mqtt/mqtt_tests" \
         --gtest_filter='MqttTest.ConnectRuns*:MqttTest.Tls*:MqttTest.NotAuthorised*:MqttTest.BadOptions*' \
+        --gtest_brief=1 || status=1
+    # The web page: password checks on a thread of their own, answers handed back to the loop.
+    echo "-- web_tests"
+    QT_QPA_PLATFORM=offscreen "$BUILD_TSAN/tests/web/web_tests" --gtest_filter='WebApi.Login*:WebApi.Throttled*:WebApi.Switching*' \
         --gtest_brief=1 || status=1
     unset TSAN_OPTIONS
     return $status

@@ -16,6 +16,9 @@ struct WebConfig {
     QString certFile;  // both set: HTTPS
     QString keyFile;
     QString passwordFile = QString::fromLatin1(kPasswordFileName);
+    // The serial device given on the command line (--device), shown instead of the COM number and
+    // not chosen from the page; empty: the COM number's device.
+    QString device;
 };
 
 // "[ADDRESS:]PORT": "8080", "127.0.0.1:8080", "[::1]:8080"; port 0 is a free port the system

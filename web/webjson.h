@@ -51,6 +51,7 @@ struct StateView {
     std::array<RelayView, 6> relays;
     bool k1Closed = false, k2Closed = false;
     int32_t comNumber = 1;
+    QString device;  // a fixed device path, or empty
     bool portOpen = false, connected = false, portLocked = false;
     int chipItem = 0;
     bool remoteOn = false;

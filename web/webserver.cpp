@@ -201,6 +201,7 @@ QJsonObject WebServer::State() const
     v.k2Closed = a.K2Closed;
     const BusFacts facts = core_.busFacts();
     v.comNumber = facts.ComNumber;
+    v.device = config_.device;
     v.portOpen = facts.PortOpen;
     v.connected = facts.Connected;
     v.portLocked = core_.portControlsLocked();
@@ -529,7 +530,9 @@ WebServer::Reply WebServer::Route(const QHttpServerRequest& request, QTcpSocket*
                            {QStringLiteral("chip"), ChipText(ChipItemOfAddress(core_.adapter().ChipAddress))},
                            {QStringLiteral("open"), f.PortOpen},
                            {QStringLiteral("connected"), f.Connected},
-                           {QStringLiteral("locked"), core_.portControlsLocked()}};
+                           {QStringLiteral("locked"), core_.portControlsLocked()},
+                           {QStringLiteral("device"), config_.device.isEmpty() ? QJsonValue(QJsonValue::Null)
+                                                                               : QJsonValue(config_.device)}};
     };
     if (path == QLatin1String("/api/port")) {
         if (method == Method::Get)
@@ -545,6 +548,10 @@ WebServer::Reply WebServer::Route(const QHttpServerRequest& request, QTcpSocket*
             return Reply::Error(400, QStringLiteral("chip: \"PCF 8574\" or \"PCF 8574 A\""));
         if (core_.portControlsLocked())
             return Reply::Error(409, QStringLiteral("press STOP before choosing the port or the chip"));
+        if (!config_.device.isEmpty() && com.toInt() != core_.busFacts().ComNumber)
+            return Reply::Error(
+                409,
+                QStringLiteral("the port is the device %1, given on the command line").arg(config_.device));
         core_.SelectPort(com.toInt() - 1, *chip);
         return Saved(portJson());
     }

@@ -39,11 +39,20 @@ protected:
         // As the program does: the guard's lines into the switching log.
         QObject::connect(guard.get(), &LoginGuard::LogLine, core.get(),
                          [this](const QString& line) { core->log().Write(line); });
+        StartWeb();
+    }
+    // The page anew, with `device` as given on the command line.
+    void StartWeb(const QString& device = {})
+    {
+        web.reset();
+        cookie.clear();
         web = std::make_unique<WebServer>(*core, *guard, limit);
         WebConfig config;
         config.address = QHostAddress::LocalHost;
         config.port = 0;
         config.passwordFile = work.Path(kPasswordFileName);
+        config.device = device;
+        QString error;
         ASSERT_TRUE(web->Start(config, &error)) << error.toStdString();
     }
     void TearDown() override { web.reset(); }
@@ -259,6 +268,13 @@ TEST_F(WebApi, PortControlsWaitForStop)
     EXPECT_EQ(Request("PUT", "/api/port", com3).status, 409);
     EXPECT_EQ(Request("POST", "/api/port/stop", "{}").status, 200);
     EXPECT_EQ(Request("PUT", "/api/port", com3).status, 200);
+    EXPECT_EQ(core->adapter().ComNumber, 3);
+    // A device from the command line is shown and not chosen from the page; the chip still is.
+    StartWeb(QStringLiteral("/dev/serial/by-id/usb-test"));
+    ASSERT_EQ(LogIn().status, 200);
+    EXPECT_EQ(Request("GET", "/api/port").json().value("device").toString(), "/dev/serial/by-id/usb-test");
+    EXPECT_EQ(Request("PUT", "/api/port", R"({"com": 5, "chip": "PCF 8574"})").status, 409);
+    EXPECT_EQ(Request("PUT", "/api/port", R"({"com": 3, "chip": "PCF 8574"})").status, 200);
     EXPECT_EQ(core->adapter().ComNumber, 3);
 }
 

@@ -178,7 +178,7 @@ function render(s) {
   $('k2-name').textContent = names[7] || 'K2';
   $('k1').textContent = s.inputs.K1 ? t('closed') : t('open');
   $('k2').textContent = s.inputs.K2 ? t('closed') : t('open');
-  $('port-status').textContent = `COM ${s.port.com}, ${s.port.chip}: ${s.port.open ? t('portOpen') : t('portClosed')}`;
+  $('port-status').textContent = `${s.port.device || `COM ${s.port.com}`}, ${s.port.chip}: ${s.port.open ? t('portOpen') : t('portClosed')}`;
   const adapter = $('adapter-status');
   adapter.textContent = s.port.connected ? t('connected') : t('notConnected');
   adapter.className = s.port.connected ? '' : 'bad';
@@ -186,10 +186,23 @@ function render(s) {
   renderPort(s.port);
 }
 
+let lastPort = { com: 1 };
+
 function renderPort(port) {
-  if (document.activeElement !== $('com')) $('com').value = String(port.com);
+  lastPort = port;
+  const com = $('com');
+  // A device given on the command line is shown, not chosen.
+  let fixed = com.querySelector('option[value="device"]');
+  if (port.device && !fixed) {
+    fixed = el('option', { value: 'device' });
+    com.append(fixed);
+  }
+  if (fixed) fixed.textContent = port.device || '';
+  if (port.device) com.value = 'device';
+  else if (document.activeElement !== com) com.value = String(port.com);
   if (document.activeElement !== $('chip')) $('chip').value = port.chip;
-  $('com').disabled = $('chip').disabled = port.locked;
+  com.disabled = !!port.device || port.locked;
+  $('chip').disabled = port.locked;
   $('port-hint').textContent = port.locked ? t('lockedHint') : '';
 }
 
@@ -353,7 +366,10 @@ function init() {
     }
   };
   $('logout').onclick = async () => { await api('POST', '/api/logout', {}).catch(() => {}); showLogin(); };
-  const port = () => change('PUT', '/api/port', { com: Number($('com').value), chip: $('chip').value }).catch(() => {});
+  const port = () => {
+    const com = $('com').value === 'device' ? lastPort.com : Number($('com').value);
+    change('PUT', '/api/port', { com, chip: $('chip').value }).catch(() => {});
+  };
   $('com').onchange = port;
   $('chip').onchange = port;
   for (const [id, path] of [['start', '/api/port/start'], ['stop', '/api/port/stop'], ['reset', '/api/reset']])
