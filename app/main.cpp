@@ -410,6 +410,7 @@ int main(int argc, char** argv)
             config.certFile = options.httpCert;
             config.keyFile = options.httpKey;
             config.device = options.device;
+            config.language = tavoxa::ChosenLanguage(options.lang);
             QString why;
             if (!web->Start(config, &why)) {
                 Say(log, tavoxa::LogPriority::Error, QStringLiteral("the web page does not start: ") + why);

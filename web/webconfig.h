@@ -19,6 +19,8 @@ struct WebConfig {
     // The serial device given on the command line (--device), shown instead of the COM number and
     // not chosen from the page; empty: the COM number's device.
     QString device;
+    // "de" or "en": the page's language where the browser names none.
+    QString language = QStringLiteral("en");
 };
 
 // "[ADDRESS:]PORT": "8080", "127.0.0.1:8080", "[::1]:8080"; port 0 is a free port the system

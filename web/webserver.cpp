@@ -378,9 +378,13 @@ WebServer::Reply WebServer::Static(const QString& path) const
     QFile file(it->second.first);
     if (!file.open(QIODevice::ReadOnly))
         return Reply::Error(404, QStringLiteral("not found"));
+    QByteArray content = file.readAll();
+    // The program's language, for a browser that names none.
+    if (path == QLatin1String("/"))
+        content.replace("data-fallback=\"en\"", "data-fallback=\"" + config_.language.toLatin1() + '"');
     return {200,
             it->second.second,
-            file.readAll(),
+            content,
             {{"Cache-Control", "no-cache"},
              {"Content-Security-Policy",
               "default-src 'self'; img-src 'self' data:; style-src 'self'; connect-src 'self'; "

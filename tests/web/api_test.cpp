@@ -41,8 +41,8 @@ protected:
                          [this](const QString& line) { core->log().Write(line); });
         StartWeb();
     }
-    // The page anew, with `device` as given on the command line.
-    void StartWeb(const QString& device = {})
+    // The page anew, with `device` as given on the command line and the program's `language`.
+    void StartWeb(const QString& device = {}, const QString& language = QStringLiteral("en"))
     {
         web.reset();
         cookie.clear();
@@ -52,6 +52,7 @@ protected:
         config.port = 0;
         config.passwordFile = work.Path(kPasswordFileName);
         config.device = device;
+        config.language = language;
         QString error;
         ASSERT_TRUE(web->Start(config, &error)) << error.toStdString();
     }
@@ -276,6 +277,12 @@ TEST_F(WebApi, PortControlsWaitForStop)
     EXPECT_EQ(Request("PUT", "/api/port", R"({"com": 5, "chip": "PCF 8574"})").status, 409);
     EXPECT_EQ(Request("PUT", "/api/port", R"({"com": 3, "chip": "PCF 8574"})").status, 200);
     EXPECT_EQ(core->adapter().ComNumber, 3);
+}
+
+TEST_F(WebApi, ThePageTakesTheProgramsLanguageForABrowserThatNamesNone)
+{
+    StartWeb({}, QStringLiteral("de"));
+    EXPECT_TRUE(Request("GET", "/", {}, {}, false).body.contains(R"(data-fallback="de")"));
 }
 
 TEST_F(WebApi, LiveSocketNeedsASessionAndCarriesChanges)

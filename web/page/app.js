@@ -33,7 +33,11 @@ const TEXTS = {
     noPlan: 'nichts geplant', inputName: 'Eingang {0}', relayName: 'Relais {0}', onAt: 'ein', offAt: 'aus',
   },
 };
-const LANG = (navigator.languages || [navigator.language]).some((l) => /^de\b/i.test(l)) ? 'de' : 'en';
+const BROWSER_LANGS = (navigator.languages || [navigator.language]).filter(Boolean);
+// German for a browser that asks for it; the program's own language for one that names none.
+const LANG = BROWSER_LANGS.length
+  ? (BROWSER_LANGS.some((l) => /^de\b/i.test(l)) ? 'de' : 'en')
+  : (document.documentElement.dataset.fallback === 'de' ? 'de' : 'en');
 const t = (key, ...args) => (TEXTS[LANG][key] ?? key).replace(/\{(\d)\}/g, (_, i) => args[i]);
 
 // Selector entries as the window has them (the API's texts).
