@@ -69,6 +69,11 @@ TEST_F(ServerTest, LineEndedMessagesAreCutIntoLinesAndAnsweredWithLineEnds)
 // and takes the waiting connections once descriptors are free.
 TEST_F(ServerTest, AtTheDescriptorLimitAcceptingPausesAndGoesOn)
 {
+#ifdef __SANITIZE_ADDRESS__
+    // Out of descriptors, the sanitizers' runtime cannot check a virtual call's type and reports
+    // it as a fault of the program.
+    GTEST_SKIP() << "the sanitizers' runtime needs descriptors of its own";
+#endif
     QSignalSpy paused(&server, &RemoteServer::AcceptPaused);
     rlimit saved{};
     ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
