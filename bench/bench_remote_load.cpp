@@ -196,6 +196,7 @@ int RunAttack(uint16_t port, int seconds)
 {
     // 1. 256 idle connections from one address; another address must still get in.
     std::vector<std::unique_ptr<QTcpSocket>> idle;
+    idle.reserve(256);
     for (int i = 0; i < 256; ++i)
         idle.push_back(Open(port, Host(2, 1)));
     WaitUntil([] { return false; }, 1000);

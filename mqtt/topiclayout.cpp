@@ -116,7 +116,7 @@ QString UsableMqttId(const QString& given, QString* note)
         note->clear();
     if (IsValidMqttId(given))
         return given;
-    const QString id = Reduced(given);
+    QString id = Reduced(given);
     if (note && !id.isEmpty())
         *note = QString("MQTT: the id \"%1\" is used as \"%2\" (topics take a-z, 0-9, _ and - only)")
                     .arg(LoggedText(given), id);

@@ -213,7 +213,9 @@ std::vector<std::string> RemoveStaleTemporaries(const std::vector<std::string>& 
                 name.compare(0, prefix.size(), prefix) != 0 ||
                 name.find_first_not_of("0123456789", prefix.size()) != std::string::npos)
                 continue;
-            const std::string path = folder + "/" + name;
+            std::string path = folder;
+            path += '/';
+            path += name;
             struct stat info {};
             if (::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::geteuid() &&
                 ::unlink(path.c_str()) == 0)
