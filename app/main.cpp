@@ -40,11 +40,8 @@
 #include "remote/connectionlimit.h"
 #include "remote/loginguard.h"
 #include "remote/remoteserver.h"
-#include "storage/configfile.h"
-#include "storage/fileaccess.h"
 #include "storage/instancelock.h"
 #include "storage/relaystatefile.h"
-#include "storage/settingsfile.h"
 #include "tavoxa/version.h"
 #include "ui/errorreport.h"
 #include "ui/form1.h"
@@ -176,18 +173,6 @@ void Say(tavoxa::LogQueue& log, tavoxa::LogPriority priority, const QString& tex
     log.Push(priority, QString(), QString::fromLatin1(kProgramName) + QStringLiteral(": ") + text, false);
 }
 
-// The names a save writes through a temporary file in the folder.
-std::vector<std::string> SavedFileNames()
-{
-    std::vector<std::string> names{tavoxa::kSettingsFileName};
-    const std::string config =
-        tavoxa::EffectiveConfigName(tavoxa::LoadSettingsFile(tavoxa::kSettingsFileName).ConfigFileName);
-    names.push_back(config);
-    names.push_back(tavoxa::BackupName(config));
-    names.push_back(tavoxa::BackupName(tavoxa::kSettingsFileName));
-    return names;
-}
-
 // Every client connection and file costs a descriptor; the soft limit of a service (often 1024)
 // is raised to what the system allows, so the files can still be written under load.
 void RaiseDescriptorLimit()
@@ -261,13 +246,8 @@ int main(int argc, char** argv)
         tavoxa::AppOptions options;
         if (const int code = tavoxa::ParseOptions(app, options); code >= 0)
             return code;
-#ifdef TAVOXA_SIMULATED
-        const QString program = QStringLiteral("tavoxa-sim");
-#else
-        const QString program = QStringLiteral("tavoxa");
-#endif
         if (options.userDir)
-            options.dir = tavoxa::UserDataFolder(program);
+            options.dir = tavoxa::UserDataFolder(QString::fromLatin1(kProgramName));
         if (options.userDir && !QDir().mkpath(options.dir)) {
             Say(log, tavoxa::LogPriority::Error,
                 QStringLiteral("cannot create the folder %1").arg(options.dir));
@@ -299,11 +279,6 @@ int main(int argc, char** argv)
                     Say(log, tavoxa::LogPriority::Warning, lockMessage);
                 break;
         }
-        // Holding the lock, what a cut-off save left behind can go.
-        for (const std::string& removed : tavoxa::RemoveStaleTemporaries(SavedFileNames()))
-            Say(log, tavoxa::LogPriority::Warning,
-                QStringLiteral("removed %1, left by a save that was cut off")
-                    .arg(QString::fromStdString(removed)));
         RaiseDescriptorLimit();
 
         tavoxa::SystemClock clock;

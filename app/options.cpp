@@ -23,6 +23,7 @@
 #include "engine/schedule.h"
 #include "engine/secondtick.h"
 #include "mqtt/mqttbridge.h"
+#include "remote/passwordfile.h"
 #include "storage/configfile.h"
 #include "storage/settingsfile.h"
 #include "tavoxa/version.h"
@@ -251,16 +252,10 @@ bool MakeMqttOptions(const AppOptions& options, MqttOptions& mqtt, QString* erro
     mqtt.id = options.mqttId.isEmpty() ? DefaultMqttId(QHostInfo::localHostName()) : options.mqttId;
     mqtt.inputClass = options.mqttInputClass;
     if (!options.mqttPasswordFile.isEmpty()) {
-        QFile file(options.mqttPasswordFile);
-        if (!file.open(QIODevice::ReadOnly)) {
-            *error = QStringLiteral("cannot read the password file %1: %2")
-                         .arg(file.fileName(), file.errorString());
+        const std::optional<QByteArray> password = ReadPasswordFile(options.mqttPasswordFile, *error);
+        if (!password)
             return false;
-        }
-        QByteArray line = file.readLine();
-        while (line.endsWith('\n') || line.endsWith('\r'))
-            line.chop(1);
-        mqtt.password = QString::fromUtf8(line);
+        mqtt.password = QString::fromUtf8(*password);
     }
     return true;
 }

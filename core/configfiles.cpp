@@ -5,6 +5,7 @@
 
 #include "engine/hardware.h"
 #include "engine/secondtick.h"
+#include "storage/fileaccess.h"
 
 namespace tavoxa {
 
@@ -51,6 +52,12 @@ int ConfigFiles::LoadConfiguration()
     if (opened && target.ValuesRead < kConfigLineCount)
         return target.ValuesRead;
     return -1;
+}
+
+std::vector<std::string> ConfigFiles::RemoveLeftOvers() const
+{
+    return RemoveStaleTemporaries(
+        {kSettingsFileName, configFileName_, BackupName(configFileName_), BackupName(kSettingsFileName)});
 }
 
 void ConfigFiles::SaveConfiguration()

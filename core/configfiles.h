@@ -9,6 +9,7 @@
 #include <QString>
 #include <array>
 #include <string>
+#include <vector>
 
 #include "adapter/adapterstate.h"
 #include "engine/clock.h"
@@ -34,6 +35,10 @@ public:
     // early, else -1.
     int LoadConfiguration();
     void SaveConfiguration();
+    // Removes what a save that was cut off left beside the two files (their temporary copies and
+    // those of their .bak); returns the names removed. Only the program that holds the folder's
+    // lock may call it.
+    std::vector<std::string> RemoveLeftOvers() const;
     // Writes swcf.ini: the configuration file's name without its folder (kept so from now on),
     // the remote password and port, the names and the Remote switch.
     void SaveSettingsFile(const std::string& password, const std::string& port, bool remoteOn);

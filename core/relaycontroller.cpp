@@ -142,6 +142,10 @@ bool RelayController::SaveFiles()
 void RelayController::LoadSettingsFile()
 {
     const SettingsFileContent content = files_.ReadSettingsFile();
+    for (const std::string& removed : files_.RemoveLeftOvers())
+        log_.Write(QStringLiteral("removed %1, left by a save that was cut off")
+                       .arg(QString::fromStdString(removed)),
+                   LogPriority::Warning);
     RemoteSettings& remote = remote_->settings();
     remote.RemotePassword = content.RemotePassword;
     remote.RemotePort = content.RemotePort;

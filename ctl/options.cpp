@@ -1,14 +1,10 @@
 #include "ctl/options.h"
 
-#include <QFile>
 #include <algorithm>
 
 #include "engine/model.h"
+#include "remote/passwordfile.h"
 #include "tavoxa/version.h"
-
-#ifndef TAVOXA_VERSION
-#define TAVOXA_VERSION "unknown"
-#endif
 
 namespace tavoxa {
 namespace {
@@ -19,19 +15,6 @@ CtlParse Fail(const QString& message)
     parse.outcome = CtlParse::Outcome::Error;
     parse.error = message;
     return parse;
-}
-
-std::optional<QByteArray> FirstLineOf(const QString& path, QString& error)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = QStringLiteral("cannot read the password file %1: %2").arg(path, file.errorString());
-        return std::nullopt;
-    }
-    QByteArray line = file.readLine(64 * 1024);
-    while (line.endsWith('\n') || line.endsWith('\r'))
-        line.chop(1);
-    return line;
 }
 
 }  // namespace
@@ -139,7 +122,7 @@ CtlParse ParseCtlArguments(const QStringList& arguments, const std::optional<QBy
 
     if (!passwordFile.isEmpty()) {
         QString error;
-        request.password = FirstLineOf(passwordFile, error);
+        request.password = ReadPasswordFile(passwordFile, error);
         if (!request.password)
             return Fail(error);
     } else {

@@ -2,10 +2,6 @@
 
 namespace tavoxa {
 
-namespace {
-constexpr int kClockRelay = 5;  // relay 6 is the only one offered the clock mode
-}
-
 // Follows the seconds of the local clock, not the minute ticks, so the pulse stays aligned
 // with the full minute: on at second 58, off at second 0. Relays 1..5 holding the clock code
 // (a hand-edited file) are not looked at.

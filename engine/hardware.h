@@ -3,6 +3,7 @@
 // a day in the clock's units.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 namespace tavoxa {
@@ -11,7 +12,8 @@ namespace tavoxa {
 constexpr uint8_t kChipAddressPcf8574 = 0x20;   // "PCF 8574"
 constexpr uint8_t kChipAddressPcf8574A = 0x38;  // "PCF 8574 A"
 
-// The chip chooser's items in order, and the address each selects.
+// The chip chooser's items in order, as it names them, and the address each selects.
+constexpr std::array<const char*, 2> kChipNames = {"PCF 8574", "PCF 8574 A"};
 constexpr uint8_t ChipAddressOfItem(int item)
 {
     return item == 0 ? kChipAddressPcf8574 : kChipAddressPcf8574A;

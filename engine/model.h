@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/hardware.h"
+
 namespace tavoxa {
 
 constexpr int kRelayCount = 6;
@@ -41,6 +43,11 @@ enum DayCodeValue : int32_t {
 
 // Mode selector entries, in code order. Relay 6 has all eleven, relays 1..5 the first ten.
 extern const std::array<const char*, 11> kModeNames;
+// How many of kModeNames relay 0..5 offers.
+constexpr int ModeCount(int relay)
+{
+    return relay == kClockRelay ? 11 : 10;
+}
 // Day selector entries, in day-code order.
 extern const std::array<const char*, 11> kDayCodeNames;
 // "So".."Sa", "Mo-Fr", "Sa-So", "Mo-So": entry DayIndex is the weekday shown with the date,

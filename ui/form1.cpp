@@ -303,9 +303,9 @@ void TForm1::BuildRelayRows(QWidget* panel)
         toggleButton_[r] = toggle;
 
         // Only relay 6 drives a slave clock.
-        const int modeCount = r == 5 ? 11 : 10;
-        modeSelector_[r] = MakeSelector(panel, Numbered("ComboBox", n), Entries(kModeNames.data(), modeCount),
-                                        0, QRect(kModeX, y, kModeW, kRowH));
+        modeSelector_[r] =
+            MakeSelector(panel, Numbered("ComboBox", n), Entries(kModeNames.data(), ModeCount(r)), 0,
+                         QRect(kModeX, y, kModeW, kRowH));
         programSelector_[r] =
             MakeSelector(panel, Numbered("ComboBox", 6 + n), programs, 0, QRect(kProgX, y, kProgW, kRowH));
         daySelector_[r] = MakeSelector(panel, Numbered("ComboBox", 12 + n), days, DayEveryDay,
@@ -389,9 +389,8 @@ void TForm1::BuildLowerPart(QWidget* panel)
     RadioGroup1_->setObjectName(QStringLiteral("RadioGroup1"));
     RadioGroup1_->setGeometry(166, y, 130, 78);
     auto* chipGroup = new QButtonGroup(RadioGroup1_);
-    const char* chips[] = {"PCF 8574", "PCF 8574 A"};
     for (int i = 0; i < 2; ++i) {
-        auto* item = new QRadioButton(QString::fromLatin1(chips[i]), RadioGroup1_);
+        auto* item = new QRadioButton(QString::fromLatin1(kChipNames[static_cast<size_t>(i)]), RadioGroup1_);
         item->setObjectName(QStringLiteral("RadioGroup1Item%1").arg(i));
         item->setGeometry(12, 24 + i * 24, 110, 20);
         chipGroup->addButton(item, i);

@@ -6,6 +6,7 @@
 #include <functional>
 #include <limits>
 
+#include "core/switchinglog.h"
 #include "engine/hardware.h"
 #include "engine/model.h"
 
@@ -13,13 +14,7 @@ namespace tavoxa {
 
 namespace {
 
-const char* const kChipTexts[] = {"PCF 8574", "PCF 8574 A"};
 constexpr int kMaxNameLength = 100;
-
-int ModeCount(int relay)
-{
-    return relay == kClockRelay ? 11 : 10;
-}
 
 // Reads one field of a JSON object; every reader says which field failed, as "programs[2].start".
 class FieldReader {
@@ -184,9 +179,7 @@ QString TimeOfDayText(double value)
 
 QString DateTimeText(double value)
 {
-    const LocalDateTime t = FromDateTime(value);
-    return QString::asprintf("%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
-                             t.second);
+    return LogTimeText(FromDateTime(value));
 }
 
 bool ParseDate(const QString& text, double* day)
@@ -341,9 +334,7 @@ QJsonObject StateJson(const StateView& state)
                      {QStringLiteral("device"),
                       state.device.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(state.device)}}},
         {QStringLiteral("remote"), QJsonObject{{QStringLiteral("on"), state.remoteOn}}},
-        {QStringLiteral("time"),
-         QString::asprintf("%04d-%02d-%02d %02d:%02d:%02d", state.time.year, state.time.month, state.time.day,
-                           state.time.hour, state.time.minute, state.time.second)},
+        {QStringLiteral("time"), LogTimeText(state.time)},
     };
 }
 
@@ -427,13 +418,13 @@ bool ParseNames(const QJsonObject& body, std::array<std::string, 8>* names, QStr
 
 QString ChipText(int item)
 {
-    return QString::fromLatin1(kChipTexts[item == 0 ? 0 : 1]);
+    return QString::fromLatin1(kChipNames[item == 0 ? 0 : 1]);
 }
 
 std::optional<int> ChipOfText(const QString& text)
 {
     for (int i = 0; i < 2; ++i) {
-        if (text == QLatin1String(kChipTexts[i]))
+        if (text == QLatin1String(kChipNames[i]))
             return i;
     }
     return std::nullopt;
