@@ -6,20 +6,10 @@
 #include <QPushButton>
 #include <algorithm>
 
+#include "remote/remotetext.h"
+
 namespace tavoxa {
 namespace {
-
-// The stored texts are single-byte characters kept byte for byte (swcf.ini, the login
-// comparison), so they map to and from the fields one byte per character.
-QString FieldText(const std::string& bytes)
-{
-    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
-}
-
-std::string StoredText(const QString& text)
-{
-    return text.toLatin1().toStdString();
-}
 
 void SetBoldFont(QWidget* widget, int pixelHeight)
 {
@@ -93,25 +83,25 @@ TForm3::TForm3(RemoteSettings& remote, QWidget* parent) : QDialog(parent), remot
 
 void TForm3::Refill()
 {
-    Edit1->setText(FieldText(remote_.RemotePort));
-    Edit2->setText(FieldText(remote_.RemotePassword));
+    Edit1->setText(RemoteText(remote_.RemotePort));
+    Edit2->setText(RemoteText(remote_.RemotePassword));
 }
 
 void TForm3::Button1Click()
 {
-    for (const QLineEdit* edit : {Edit1, Edit2}) {
-        for (const QChar c : edit->text()) {
-            if (c.unicode() > 0xFF) {
-                QMessageBox::warning(this, windowTitle(),
-                                     tr("\"%1\" cannot be stored: port and password take only "
-                                        "characters of one byte (Latin-1), such as \"Ä\" or \"ß\".")
-                                         .arg(c));
-                return;
-            }
-        }
+    QChar refused;
+    const std::optional<std::string> port = RemoteTextBytes(Edit1->text(), &refused);
+    const std::optional<std::string> password =
+        port ? RemoteTextBytes(Edit2->text(), &refused) : std::nullopt;
+    if (!port || !password) {
+        QMessageBox::warning(this, windowTitle(),
+                             tr("\"%1\" cannot be stored: port and password take only "
+                                "characters of one byte (Latin-1), such as \"Ä\" or \"ß\".")
+                                 .arg(refused));
+        return;
     }
-    remote_.RemotePort = StoredText(Edit1->text());
-    remote_.RemotePassword = StoredText(Edit2->text());
+    remote_.RemotePort = *port;
+    remote_.RemotePassword = *password;
     accept();
 }
 

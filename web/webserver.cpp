@@ -18,6 +18,7 @@
 #include "engine/schedule.h"
 #include "remote/connectionlimit.h"
 #include "remote/loginguard.h"
+#include "remote/remotetext.h"
 #include "web/guardedserver.h"
 #include "web/httpresponse.h"
 #include "web/requestframer.h"
@@ -575,9 +576,8 @@ WebServer::Reply WebServer::Route(const QHttpServerRequest& request, QTcpSocket*
     const auto remoteJson = [this] {
         return QJsonObject{
             {QStringLiteral("on"), core_.remoteSwitch().remoteOn()},
-            {QStringLiteral("port"), QString::fromStdString(core_.remoteSwitch().settings().RemotePort)},
-            {QStringLiteral("password"),
-             QString::fromStdString(core_.remoteSwitch().settings().RemotePassword)}};
+            {QStringLiteral("port"), RemoteText(core_.remoteSwitch().settings().RemotePort)},
+            {QStringLiteral("password"), RemoteText(core_.remoteSwitch().settings().RemotePassword)}};
     };
     if (path == QLatin1String("/api/remote")) {
         if (method == Method::Get)
@@ -595,9 +595,18 @@ WebServer::Reply WebServer::Route(const QHttpServerRequest& request, QTcpSocket*
         if (!on.isBool() || !oneLine(port) || !oneLine(password))
             return Reply::Error(
                 400, QStringLiteral("expected {\"on\": true|false, \"port\": text, \"password\": text}"));
-        // As the dialog's Ok: both texts as typed; the port counts the next time the switch goes on.
-        core_.remoteSwitch().settings().RemotePort = port.toString().toStdString();
-        core_.remoteSwitch().settings().RemotePassword = password.toString().toStdString();
+        // As the dialog's Ok: both texts as typed, one byte a character; the port counts the next
+        // time the switch goes on.
+        QChar refused;
+        const std::optional<std::string> portBytes = RemoteTextBytes(port.toString(), &refused);
+        const std::optional<std::string> passwordBytes =
+            portBytes ? RemoteTextBytes(password.toString(), &refused) : std::nullopt;
+        if (!portBytes || !passwordBytes)
+            return Reply::Error(400, QStringLiteral("\"%1\" cannot be stored: port and password take only "
+                                                    "characters of one byte (Latin-1)")
+                                         .arg(refused));
+        core_.remoteSwitch().settings().RemotePort = *portBytes;
+        core_.remoteSwitch().settings().RemotePassword = *passwordBytes;
         if (on.toBool() != core_.remoteSwitch().remoteOn())
             core_.remoteSwitch().SetRemote(on.toBool());
         return Saved(remoteJson());
