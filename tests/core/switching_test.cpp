@@ -65,7 +65,7 @@ TEST_F(Switching, AnInputLogicRelayNeverReachesTheWireInAStateItsContactsDoNotCa
     };
     for (const auto& c : cases) {
         core->Reset();
-        core->Edit({0, RelayField::Mode, static_cast<double>(c.mode)});
+        SetMode(0, c.mode);
         board.SetK1Closed(c.k1);
         board.SetK2Closed(c.k2);
         ASSERT_TRUE(Settled([&] {
@@ -100,7 +100,7 @@ TEST_F(ControllerFixture, InputLogicRelaysAreNotSwitchedBeforeTheContactsHaveRea
     Start();
     StopTimers();
     ASSERT_TRUE(Settled([this] { return core->adapter().InputsStable && core->busFacts().Connected; }));
-    LetTheBusRun(100);
+    AwaitReads(5);
     EXPECT_FALSE(*strayed);
 
     board.SetK1Closed(false);
@@ -124,11 +124,7 @@ TEST_F(Switching, WhileStoppedInputLogicRelaysKeepWhatWasDoneToThem)
     } cases[] = {
         {"T on XOR", ModeK1XorK2, true, true, [&] { Toggle(0); }, 0x01, false},
         {"RESET", ModeK1NorK2, false, false, [&] { core->Reset(); }, 0x00, true},
-        {"NOR chosen", ModeToggle, false, false,
-         [&] {
-             core->Edit({0, RelayField::Mode, static_cast<double>(ModeK1NorK2)});
-         },
-         0x00, true},
+        {"NOR chosen", ModeToggle, false, false, [&] { SetMode(0, ModeK1NorK2); }, 0x00, true},
         {"remote byte", ModeIfK1, false, false,
          [&] {
              client->write("193");
@@ -137,7 +133,7 @@ TEST_F(Switching, WhileStoppedInputLogicRelaysKeepWhatWasDoneToThem)
          0xC1, false},
     };
     for (const auto& c : cases) {
-        core->Edit({0, RelayField::Mode, static_cast<double>(c.mode)});
+        SetMode(0, c.mode);
         board.SetK1Closed(c.k1);
         board.SetK2Closed(c.k2);
         ASSERT_TRUE(Settled([&] { return adapter().K1Closed == c.k1 && adapter().K2Closed == c.k2; }))
@@ -152,21 +148,8 @@ TEST_F(Switching, WhileStoppedInputLogicRelaysKeepWhatWasDoneToThem)
         EXPECT_TRUE(Settled([&] {
             return core->adapter().InputsStable && board.RelayPins() == (c.logicOn ? 1 : 0);
         })) << c.what;
-        core->Edit({0, RelayField::Mode, static_cast<double>(ModeToggle)});
+        SetMode(0, ModeToggle);
     }
-}
-
-// RESET clears the contacts' bits too; with the port open the exchange puts them back as read.
-TEST_F(Switching, ResetClearsTheInputBitsWhileStopped)
-{
-    board.SetK1Closed(false);
-    board.SetK2Closed(false);
-    ASSERT_TRUE(Settled([this] { return (model().RelayBits & 0xC0) == 0xC0; }));
-    core->Reset();
-    EXPECT_EQ(model().RelayBits & 0xC0, 0xC0) << "open: the exchange's reading";
-    core->Stop();
-    core->Reset();
-    EXPECT_EQ(model().RelayBits, 0);
 }
 
 TEST_F(Switching, EachChangeIsLoggedWithItsCause)
@@ -180,7 +163,7 @@ TEST_F(Switching, EachChangeIsLoggedWithItsCause)
         {[&] { Toggle(2); }, {"relay 3 on: T button"}},
         {[&] { core->Reset(); }, {"relay 3 off: RESET"}},
         {[&] {
-             core->Edit({0, RelayField::Mode, static_cast<double>(ModeIfK1)});
+             SetMode(0, ModeIfK1);
              board.SetK1Closed(true);
          },
          {"relay 1 (Licht) on: input logic (K1 closed, K2 open)"}},
