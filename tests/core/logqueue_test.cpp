@@ -50,9 +50,7 @@ TEST(LogQueue, JournalLinesCarryTheirPriorityAndNoTimeTheFileKeepsTheTime)
     qputenv("JOURNAL_STREAM", QByteArray::number(static_cast<qulonglong>(info.st_dev)) + ':' +
                                   QByteArray::number(static_cast<qulonglong>(info.st_ino)));
     const bool journal = LogQueue::IsJournalStream(err.fds[1]);
-    const int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    const bool otherIsJournal = LogQueue::IsJournalStream(devNull);
-    ::close(devNull);
+    const bool otherIsJournal = LogQueue::IsJournalStream(Pipe().fds[1]);
     saved.isNull() ? qunsetenv("JOURNAL_STREAM") : qputenv("JOURNAL_STREAM", saved);
     ASSERT_TRUE(journal);
     EXPECT_FALSE(otherIsJournal) << "only the stream JOURNAL_STREAM names is the journal";
