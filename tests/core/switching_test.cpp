@@ -58,10 +58,6 @@ TEST_F(Switching, AnInputLogicRelayNeverReachesTheWireInAStateItsContactsDoNotCa
              client->write("61");
              ASSERT_TRUE(Settled([this] { return (model().RelayBits & 0x3C) == 0x3C; }));
          }},
-        {"mqtt", ModeK1AndK2, true, false, false,
-         [&] {
-             core->Switch({{0, RelayAction::On}}, {CauseKind::Mqtt, 0, {}});
-         }},
     };
     for (const auto& c : cases) {
         core->Reset();
@@ -169,10 +165,6 @@ TEST_F(Switching, EachChangeIsLoggedWithItsCause)
          {"relay 1 (Licht) on: input logic (K1 closed, K2 open)"}},
         {[&] { client->write("3"); }, {"relay 2 on: remote (127.0.0.1)"}},
         {[&] {
-             core->Switch({{1, RelayAction::Off}}, {CauseKind::Mqtt, 0, {}});
-         },
-         {"relay 2 off: mqtt"}},
-        {[&] {
              model().RelayMode(3) = ModeTimer;
              model().DayCode(3, 1) = DayEveryDay;
              model().ProgramStart(3, 1) = EncodeTime(12, 34, 57);
@@ -189,8 +181,8 @@ TEST_F(Switching, EachChangeIsLoggedWithItsCause)
          },
          // RESET while stopped switches the input-logic relay off too; the contacts rule again
          // once the port is open.
-         {"relay 1 (Licht) off: START after Load", "relay 4 off: START after Load",
-          "relay 1 (Licht) on: input logic (K1 closed, K2 open)"}},
+         {"relay 1 (Licht) off: START after Load", "relay 2 off: START after Load",
+          "relay 4 off: START after Load", "relay 1 (Licht) on: input logic (K1 closed, K2 open)"}},
         {[&] { client->write("Pass:falsch"); }, {"remote login refused from 127.0.0.1"}},
     };
     for (const auto& s : steps) {
