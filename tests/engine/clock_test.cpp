@@ -8,6 +8,7 @@
 #include <limits>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace tavoxa {
 namespace {
@@ -41,13 +42,10 @@ TEST(ClockDates, DateTimeRoundTrip)
          {LocalDateTime{2024, 2, 29, 23, 59, 59, 999}, LocalDateTime{1999, 5, 1, 7, 0, 10, 0},
           LocalDateTime{2100, 12, 31, 0, 0, 0, 1}, LocalDateTime{1900, 1, 1, 12, 0, 0, 0}}) {
         const LocalDateTime back = FromDateTime(ToDateTime(t));
-        EXPECT_EQ(back.year, t.year);
-        EXPECT_EQ(back.month, t.month);
-        EXPECT_EQ(back.day, t.day);
-        EXPECT_EQ(back.hour, t.hour);
-        EXPECT_EQ(back.minute, t.minute);
-        EXPECT_EQ(back.second, t.second);
-        EXPECT_EQ(back.millisecond, t.millisecond);
+        const auto fields = [](const LocalDateTime& d) {
+            return std::vector<int>{d.year, d.month, d.day, d.hour, d.minute, d.second, d.millisecond};
+        };
+        EXPECT_EQ(fields(back), fields(t));
         EXPECT_EQ(MillisecondOfDay(back), ((t.hour * 60 + t.minute) * 60 + t.second) * 1000 + t.millisecond);
     }
 }

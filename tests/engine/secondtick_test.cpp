@@ -59,18 +59,6 @@ TEST(SecondTick, SeparateReadsAtMidnight)
     EXPECT_EQ(rig.m.SecondText, "06");
 }
 
-TEST(SecondTick, WeekdayNamesThroughAWeek)
-{
-    Rig rig(2023, 12, 31, 12, 0, 0);  // Sunday
-    std::string names;
-    for (int day = 0; day < 8; ++day) {
-        rig.Tick();
-        names += rig.m.DayName + " ";
-        rig.clock.Advance(86400000 - 1000);
-    }
-    EXPECT_EQ(names, "So Mo Di Mi Do Fr Sa So ");
-}
-
 // Every 60th tick counted from the start, not at the full minutes of the clock; consumed and
 // cleared within the same tick.
 TEST(SecondTick, MinuteTickEverySixtiethTick)
