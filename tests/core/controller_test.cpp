@@ -47,32 +47,24 @@ protected:
     }
 };
 
-TEST_F(Controller, StopReleasesThePortAndStartZeroesTheCountsAndOpensIt)
+// STOP releases the port and unlocks its controls; START zeroes the counts and opens the port
+// chosen meanwhile; a port that fails leaves the controls usable.
+TEST_F(Controller, StopReleasesThePortAndStartOpensTheChosenOneWithTheCountsZeroed)
 {
     core->Stop();
     EXPECT_FALSE(busFacts().PortOpen);
     EXPECT_FALSE(core->portControlsLocked());
-    EXPECT_TRUE(Settled([this] { return !board.IsOpen(); }));
-
-    model().SecondsTimer[2].SecondCount = 77;
-    core->Start();
-    ASSERT_TRUE(Settled([this] { return core->portControlsLocked(); }));
-    EXPECT_TRUE(busFacts().PortOpen);
-    EXPECT_TRUE(board.IsOpen());
-    EXPECT_EQ(model().SecondsTimer[2].SecondCount, 0);
-}
-
-TEST_F(Controller, AChosenComPortOpensOnStartAndAPortThatFailsLeavesTheControlsUsable)
-{
-    core->Stop();
+    ASSERT_TRUE(Settled([this] { return !board.IsOpen(); }));
     const int attemptsAtStop = board.OpenAttempts();
     core->SelectPort(4, ChipItemOfAddress(core->adapter().ChipAddress));
     EXPECT_EQ(adapter().ComNumber, 5);
+    model().SecondsTimer[2].SecondCount = 77;
     core->Start();
-    ASSERT_TRUE(Settled([this] { return board.OpenComNumber() == 5 && core->busFacts().PortOpen; }));
+    ASSERT_TRUE(Settled([this] { return core->portControlsLocked(); }));
+    EXPECT_TRUE(Settled([this] { return board.OpenComNumber() == 5 && core->busFacts().PortOpen; }));
     EXPECT_EQ(board.OpenAttempts(), attemptsAtStop + 1) << "nothing opens before START";
-    EXPECT_TRUE(core->busFacts().PortOpen);
     EXPECT_EQ(core->busFacts().ComNumber, 5);
+    EXPECT_EQ(model().SecondsTimer[2].SecondCount, 0);
 
     // COM 9 is not on the list, and text typed into the list (position -1) is COM 0: no port.
     for (int item : {8, -1}) {
