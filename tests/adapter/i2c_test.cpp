@@ -77,7 +77,7 @@ TEST(I2cBus, WriteA5ClocksEachBitMsbFirstThenSamplesAcknowledge)
     EXPECT_TRUE(b.bus.I2cAcknowledged());
 }
 
-TEST(I2cBus, AcknowledgeFollowsCtsOnTheNinthClock)
+TEST(I2cBus, AcknowledgeAndReadFollowCts)
 {
     ScriptedLines lines;
     NoBusDelay delay;
@@ -93,14 +93,9 @@ TEST(I2cBus, AcknowledgeFollowsCtsOnTheNinthClock)
     bus.I2cWrite(0x00);
     EXPECT_EQ(bus.AckFlag(), 0);
     EXPECT_FALSE(bus.I2cAcknowledged());
-}
 
-TEST(I2cBus, ReadAssemblesCtsSamplesMsbFirst)
-{
-    ScriptedLines lines;
-    NoBusDelay delay;
-    I2cBus bus(lines, delay);
-
+    // A read assembles the samples MSB first.
+    lines.log.clear();
     lines.cts = {1, 0, 1, 0, 0, 0, 0, 0};
     EXPECT_EQ(bus.I2cRead(), 0xA0);
     lines.cts = {1, 1, 1, 1, 1, 1, 1, 1};

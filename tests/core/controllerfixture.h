@@ -57,6 +57,12 @@ protected:
     static bool Settled(const std::function<bool()>& done) { return WaitUntil(done, 5000); }
     // Lets the exchange run for a while (for what must not happen).
     static void LetTheBusRun(int ms = 200) { QTest::qWait(ms); }
+    // Waits until the exchange has read the contacts `reads` more times (nine CTS samples each).
+    void AwaitReads(int reads)
+    {
+        const auto samples = board.CtsCalls();
+        ASSERT_TRUE(Settled([&] { return board.CtsCalls() >= samples + 9u * static_cast<unsigned>(reads); }));
+    }
     // swcf.ini with the configuration file, password, port and Remote given, the names empty.
     void PutSettings(const std::string& config, const std::string& password, const std::string& port,
                      bool remote)
@@ -91,6 +97,7 @@ protected:
     Model& model() { return core->model(); }
     const AdapterState& adapter() { return core->adapter(); }
     BusFacts busFacts() { return core->busFacts(); }
+    void SetMode(int relay, int mode) { core->Edit({relay, RelayField::Mode, static_cast<double>(mode)}); }
     void Toggle(int relay)
     {
         core->Switch({{relay, RelayAction::Toggle}}, SwitchCause{CauseKind::TButton, 0, {}});

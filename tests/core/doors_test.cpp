@@ -25,13 +25,10 @@ TEST(SettingsDoor, EachFieldLandsWhereTheWindowsEditPutsIt)
     } cases[] = {
         {RelayField::Mode, ModeK1XorK2, [](const Model& m) { return m.RelayMode(3); }, ModeK1XorK2, true},
         {RelayField::DayCode, 9.7, [](const Model& m) { return m.DayCode(3, 1); }, 9},
-        {RelayField::ProgramStart, 0.25, [](const Model& m) { return m.ProgramStart(3, 1); }, 0.25},
-        {RelayField::ProgramDate, 45000, [](const Model& m) { return m.ProgramDate(3, 1); }, 45000},
         {RelayField::Repeat, 5, [](const Model& m) { return m.SecondsTimer[3].Repeat; }, 1},
         {RelayField::StartAfter, nan, [](const Model& m) { return m.SecondsTimer[3].StartAfter; }, 0},
         {RelayField::EndAfter, 3e10, [](const Model& m) { return m.SecondsTimer[3].EndAfter; }, 0},
         {RelayField::WindowMaxMinutes, -4, [](const Model& m) { return m.WindowMaxMinutes(3, 2); }, -4},
-        {RelayField::WindowEnd, 0.75, [](const Model& m) { return m.WindowEnd(3, 2); }, 0.75},
     };
     for (const auto& c : cases) {
         Model m;

@@ -11,13 +11,14 @@ namespace {
 
 class ControllerFiles : public ControllerFixture {
 protected:
-    // haus.dat on COM 2 whose third line starts with `bad` instead of a digit; returns its bytes.
-    std::string PutBadNumber(const char* bad)
+    // `name` on COM `com` whose third line starts with `bad` instead of a digit, named by swcf.ini;
+    // returns its bytes.
+    std::string PutBadNumber(const char* bad, const QString& name = "haus.dat", int com = 2)
     {
-        std::string text = WriteConfiguration(Model(), 2, 32);
+        std::string text = WriteConfiguration(Model(), com, 32);
         text.replace(text.find("\r\n", text.find("\r\n") + 2) + 2, 1, bad);
-        PutFile(work.Path("haus.dat"), text);
-        PutFile(work.Path("swcf.ini"), JoinLines({"haus.dat"}));
+        PutFile(work.Path(name), text);
+        PutFile(work.Path("swcf.ini"), JoinLines({name.toStdString()}));
         return text;
     }
     bool RemoteSaved() { return LoadSettingsFile(work.Path("swcf.ini").toStdString()).Remote; }
@@ -82,43 +83,33 @@ TEST_F(ControllerFiles, StoredComPortAndChipAreOpened)
     }
 }
 
-// After a start-up or a Load that fails, the status lines name the port in force, closed.
-TEST_F(ControllerFiles, StatusLinesFollowThePortAfterAFailedStartupAndAFailedLoad)
+// After a start-up or a Load that fails: reported, the view shows what was read so far, the
+// status lines name the port in force, closed, the port is never opened and the program goes on.
+TEST_F(ControllerFiles, ABadNumberIsReportedAndLeavesThePortClosed)
 {
-    PutBadNumber("x");  // COM 2
+    PutBadNumber("x");
     Create();
+    QSignalSpy replaced(core.get(), &RelayController::SettingsReplaced);
     QSignalSpy facts(core.get(), &RelayController::BusFactsChanged);
     core->Startup();
     StopTimers();
-    ASSERT_FALSE(facts.isEmpty());
-    EXPECT_EQ(facts.last()[0].value<BusFacts>(), (BusFacts{false, 2, false}));
-
-    std::string text = WriteConfiguration(Model(), 4, 32);
-    text.replace(text.find("\r\n", text.find("\r\n") + 2) + 2, 1, "y");
-    PutFile(work.Path("vier.dat"), text);
-    core->Load(work.Path("vier.dat").toStdString());
-    EXPECT_EQ(facts.last()[0].value<BusFacts>(), (BusFacts{false, 4, false}));
-    EXPECT_EQ(report.reports.size(), 2);
-}
-
-TEST_F(ControllerFiles, ABadNumberIsReportedAndLeavesThePortClosed)
-{
-    const std::string text = PutBadNumber("x");
-    Create();
-    QSignalSpy replaced(core.get(), &RelayController::SettingsReplaced);
-    core->Startup();
     EXPECT_EQ(report.reports, QStringList{QString::fromUtf8("Ungültige numerische Eingabe.")});
     EXPECT_EQ(replaced.count(), 1) << "the view shows what was read so far";
-    LetTheBusRun(50);
-    EXPECT_FALSE(busFacts().PortOpen);
-    EXPECT_FALSE(board.IsOpen());
-    StopTimers();
+    ASSERT_FALSE(facts.isEmpty());
+    EXPECT_EQ(facts.last()[0].value<BusFacts>(), (BusFacts{false, 2, false}));
     Toggle(0);
     EXPECT_TRUE(RelayIsOn(model(), 0)) << "the program goes on";
 
-    // The file that failed is kept beside it before the close overwrites it.
+    const std::string text = PutBadNumber("y", "vier.dat", 4);
+    core->Load(work.Path("vier.dat").toStdString());
+    EXPECT_EQ(facts.last()[0].value<BusFacts>(), (BusFacts{false, 4, false}));
+    EXPECT_EQ(report.reports.size(), 2);
+
+    // The file that failed is kept beside it before the close overwrites it; the close ends the
+    // bus thread behind every request handed to it.
     ASSERT_TRUE(core->Close());
-    EXPECT_EQ(FileBytes(work.Path("haus.dat.bak")), text);
+    EXPECT_EQ(FileBytes(work.Path("vier.dat.bak")), text);
+    EXPECT_EQ(board.OpenAttempts(), 0);
 }
 
 // Unattended nobody can press START: the port opens and the ticks run on what was read.
@@ -272,7 +263,9 @@ TEST_F(ControllerFiles, UnattendedAPortInUseIsTriedAgain)
     EXPECT_GT(lines.filter(refused)[0].size(), refused.size()) << "with the reason";
     EXPECT_TRUE(core->remoteSwitch().SetRemote(true)) << "the switch keeps the user's choice";
 
-    LetTheBusRun();
+    QSignalSpy retried(core->remoteSwitch().findChild<QTimer*>({}, Qt::FindDirectChildrenOnly),
+                       &QTimer::timeout);
+    ASSERT_TRUE(Settled([&] { return retried.count() >= 2; }));
     EXPECT_FALSE(core->remoteSwitch().server().IsOpen());
     other.close();
     ASSERT_TRUE(Settled([this] { return core->remoteSwitch().server().IsOpen(); }));

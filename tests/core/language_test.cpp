@@ -5,42 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <QByteArray>
-#include <map>
-
-using tavoxa::ChosenLanguage;
-using tavoxa::LanguageOfLocaleName;
+#include <utility>
 
 namespace {
-
-// Sets the locale variables for the test's length and puts the old values back.
-class LocaleEnvironment {
-public:
-    explicit LocaleEnvironment(const std::map<const char*, const char*>& values)
-    {
-        for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-            saved_[name] = {qEnvironmentVariableIsSet(name), qgetenv(name)};
-            const auto it = values.find(name);
-            if (it != values.end())
-                qputenv(name, it->second);
-            else
-                qunsetenv(name);
-        }
-    }
-    ~LocaleEnvironment()
-    {
-        for (const auto& [name, value] : saved_) {
-            if (value.first)
-                qputenv(name, value.second);
-            else
-                qunsetenv(name);
-        }
-    }
-
-private:
-    std::map<const char*, std::pair<bool, QByteArray>> saved_;
-};
-
-}  // namespace
 
 TEST(Language, OfLocaleName)
 {
@@ -50,28 +17,36 @@ TEST(Language, OfLocaleName)
         {"en_GB", "en"}, {"en_US.UTF-8", "en"}, {"fr_FR.UTF-8", "en"}, {"dech", "en"},
     };
     for (const auto& [name, language] : cases)
-        EXPECT_EQ(LanguageOfLocaleName(name), language) << name;
+        EXPECT_EQ(tavoxa::LanguageOfLocaleName(name), language) << name;
 }
 
 TEST(Language, ChosenFromTheOptionThenLcAllThenLcMessagesThenLang)
 {
-    struct Case {
-        std::map<const char*, const char*> environment;
+    const char* const names[] = {"LC_ALL", "LC_MESSAGES", "LANG"};
+    const struct {
+        const char* values[3];  // of LC_ALL, LC_MESSAGES and LANG; null: not set
         const char* requested;
         const char* language;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {{}, "", "de"},
-        {{{"LANG", "fr_FR.UTF-8"}}, "", "en"},
-        {{{"LANG", "fr_FR.UTF-8"}}, "de", "de"},
-        {{{"LANG", "de_DE.UTF-8"}}, "en", "en"},
-        {{{"LANG", "de_DE.UTF-8"}}, "xx", "de"},
-        {{{"LC_MESSAGES", "en_GB"}, {"LANG", "de_DE"}}, "", "en"},
-        {{{"LC_ALL", "C"}, {"LC_MESSAGES", "en_GB"}}, "", "de"},
-        {{{"LC_ALL", ""}, {"LANG", "en_US"}}, "", "en"},
+        {{nullptr, nullptr, "fr_FR.UTF-8"}, "", "en"},
+        {{nullptr, nullptr, "fr_FR.UTF-8"}, "de", "de"},
+        {{nullptr, nullptr, "de_DE.UTF-8"}, "en", "en"},
+        {{nullptr, nullptr, "de_DE.UTF-8"}, "xx", "de"},
+        {{nullptr, "en_GB", "de_DE"}, "", "en"},
+        {{"C", "en_GB", nullptr}, "", "de"},
+        {{"", nullptr, "en_US"}, "", "en"},
     };
-    for (const Case& c : cases) {
-        const LocaleEnvironment environment(c.environment);
-        EXPECT_EQ(ChosenLanguage(c.requested), c.language) << c.requested << " " << c.environment.size();
+    std::pair<bool, QByteArray> saved[3];
+    for (int i = 0; i < 3; ++i)
+        saved[i] = {qEnvironmentVariableIsSet(names[i]), qgetenv(names[i])};
+    for (const auto& c : cases) {
+        for (int i = 0; i < 3; ++i)
+            c.values[i] ? qputenv(names[i], c.values[i]) : qunsetenv(names[i]);
+        EXPECT_EQ(tavoxa::ChosenLanguage(c.requested), c.language) << "case " << &c - cases;
     }
+    for (int i = 0; i < 3; ++i)
+        saved[i].first ? qputenv(names[i], saved[i].second) : qunsetenv(names[i]);
 }
+
+}  // namespace

@@ -11,8 +11,12 @@
 #include <QTemporaryDir>
 #include <string>
 
+#include "tests/storage/storagetestutil.h"
+
 namespace tavoxa {
 namespace {
+
+using testing::FileBytes;
 
 // A pipe standing in for standard error; the test reads (or does not read) its other end.
 struct Pipe {
@@ -35,12 +39,6 @@ struct Pipe {
     int fds[2] = {-1, -1};
 };
 
-QByteArray FileText(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 TEST(LogQueue, JournalLinesCarryTheirPriorityAndNoTimeTheFileKeepsTheTime)
 {
     Pipe err;
@@ -50,9 +48,7 @@ TEST(LogQueue, JournalLinesCarryTheirPriorityAndNoTimeTheFileKeepsTheTime)
     qputenv("JOURNAL_STREAM", QByteArray::number(static_cast<qulonglong>(info.st_dev)) + ':' +
                                   QByteArray::number(static_cast<qulonglong>(info.st_ino)));
     const bool journal = LogQueue::IsJournalStream(err.fds[1]);
-    const int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    const bool otherIsJournal = LogQueue::IsJournalStream(devNull);
-    ::close(devNull);
+    const bool otherIsJournal = LogQueue::IsJournalStream(Pipe().fds[1]);
     saved.isNull() ? qunsetenv("JOURNAL_STREAM") : qputenv("JOURNAL_STREAM", saved);
     ASSERT_TRUE(journal);
     EXPECT_FALSE(otherIsJournal) << "only the stream JOURNAL_STREAM names is the journal";
@@ -68,7 +64,7 @@ TEST(LogQueue, JournalLinesCarryTheirPriorityAndNoTimeTheFileKeepsTheTime)
         ASSERT_TRUE(log.Flush(5000));
     }
     EXPECT_EQ(err.Drain(), "<3>failed\n<4>two\n<4>lines\n<6>relay 1 on\n");
-    EXPECT_EQ(FileText(path), "2026-01-02 03:04:05 failed\n2026-01-02 03:04:05 two\nlines\n");
+    EXPECT_EQ(FileBytes(path), "2026-01-02 03:04:05 failed\n2026-01-02 03:04:05 two\nlines\n");
 }
 
 TEST(LogQueue, AFileMovedAwayIsOpenedAgainByItsNameAndOnlyARegularFileIsTaken)
@@ -83,8 +79,8 @@ TEST(LogQueue, AFileMovedAwayIsOpenedAgainByItsNameAndOnlyARegularFileIsTaken)
     ASSERT_TRUE(QFile::rename(path, path + ".1"));  // what log rotation does
     log.Push(LogPriority::Info, "t2", "after");
     ASSERT_TRUE(log.Flush(5000));
-    EXPECT_EQ(FileText(path + ".1"), "t1 before\n");
-    EXPECT_EQ(FileText(path), "t2 after\n");
+    EXPECT_EQ(FileBytes(path + ".1"), "t1 before\n");
+    EXPECT_EQ(FileBytes(path), "t2 after\n");
 
     const QString fifo = dir.filePath("fifo");
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <limits>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace tavoxa {
 namespace {
@@ -40,13 +42,10 @@ TEST(ClockDates, DateTimeRoundTrip)
          {LocalDateTime{2024, 2, 29, 23, 59, 59, 999}, LocalDateTime{1999, 5, 1, 7, 0, 10, 0},
           LocalDateTime{2100, 12, 31, 0, 0, 0, 1}, LocalDateTime{1900, 1, 1, 12, 0, 0, 0}}) {
         const LocalDateTime back = FromDateTime(ToDateTime(t));
-        EXPECT_EQ(back.year, t.year);
-        EXPECT_EQ(back.month, t.month);
-        EXPECT_EQ(back.day, t.day);
-        EXPECT_EQ(back.hour, t.hour);
-        EXPECT_EQ(back.minute, t.minute);
-        EXPECT_EQ(back.second, t.second);
-        EXPECT_EQ(back.millisecond, t.millisecond);
+        const auto fields = [](const LocalDateTime& d) {
+            return std::vector<int>{d.year, d.month, d.day, d.hour, d.minute, d.second, d.millisecond};
+        };
+        EXPECT_EQ(fields(back), fields(t));
         EXPECT_EQ(MillisecondOfDay(back), ((t.hour * 60 + t.minute) * 60 + t.second) * 1000 + t.millisecond);
     }
 }
@@ -68,34 +67,31 @@ TEST(ClockDates, TimeRoundingUpToMidnightCarriesIntoTheNextDay)
     EXPECT_EQ(before.hour, 6);
 }
 
+// Fractions are dropped, only the time of day enters the text, a value a hair below a full
+// second keeps that second, and values that are no time give midnight.
 TEST(ClockTimeText, FixedTwoDigitTwentyFourHourForm)
 {
-    EXPECT_EQ(TimeText(0.0), "00:00:00");
-    EXPECT_EQ(TimeText(EncodeTime(7, 0, 10)), "07:00:10");
-    EXPECT_EQ(TimeText(EncodeTime(20, 12, 0)), "20:12:00");
-    EXPECT_EQ(TimeText(EncodeTime(23, 59, 59, 999)), "23:59:59");  // fractions are dropped
-    EXPECT_EQ(TimeText(EncodeTime(7, 0, 9, 999)), "07:00:09");
-    // Only the time of day enters the text.
-    EXPECT_EQ(TimeText(EncodeDate(2024, 1, 1) + EncodeTime(16, 0, 0)), "16:00:00");
-    EXPECT_EQ(TimeText(-1.25), "06:00:00");
-}
-
-TEST(ClockTimeText, ValuesAHairBelowAFullSecondKeepTheirSecond)
-{
     const double sevenTen = EncodeTime(7, 0, 10);
-    EXPECT_EQ(TimeText(sevenTen - 1e-12), "07:00:10");
-    EXPECT_EQ(TimeText(std::nextafter(sevenTen, 0.0)), "07:00:10");
-    EXPECT_EQ(TimeText(EncodeDate(2030, 6, 1) + sevenTen - 1e-11), "07:00:10");
-    EXPECT_EQ(TimeText(std::nextafter(1.0, 0.0)), "00:00:00");
-    EXPECT_EQ(TimeText(0.99999999999), "00:00:00");
-    EXPECT_EQ(TimeText(0.9999999), "23:59:59");
-}
-
-TEST(ClockTimeText, NonFiniteValuesDoNotBreakTheText)
-{
-    EXPECT_EQ(TimeText(std::numeric_limits<double>::quiet_NaN()), "00:00:00");
-    EXPECT_EQ(TimeText(std::numeric_limits<double>::infinity()), "00:00:00");
-    EXPECT_EQ(TimeText(1e300), "00:00:00");
+    const std::pair<double, const char*> cases[] = {
+        {0.0, "00:00:00"},
+        {EncodeTime(7, 0, 10), "07:00:10"},
+        {EncodeTime(20, 12, 0), "20:12:00"},
+        {EncodeTime(23, 59, 59, 999), "23:59:59"},
+        {EncodeTime(7, 0, 9, 999), "07:00:09"},
+        {EncodeDate(2024, 1, 1) + EncodeTime(16, 0, 0), "16:00:00"},
+        {-1.25, "06:00:00"},
+        {sevenTen - 1e-12, "07:00:10"},
+        {std::nextafter(sevenTen, 0.0), "07:00:10"},
+        {EncodeDate(2030, 6, 1) + sevenTen - 1e-11, "07:00:10"},
+        {std::nextafter(1.0, 0.0), "00:00:00"},
+        {0.99999999999, "00:00:00"},
+        {0.9999999, "23:59:59"},
+        {std::numeric_limits<double>::quiet_NaN(), "00:00:00"},
+        {std::numeric_limits<double>::infinity(), "00:00:00"},
+        {1e300, "00:00:00"},
+    };
+    for (const auto& [value, text] : cases)
+        EXPECT_EQ(TimeText(value), text) << value;
 }
 
 // Every second of a day, also after the trip through the configuration file's fifteen

@@ -38,28 +38,25 @@ bool OpenAt(double start, double end, double now)
     return !RelayIsOn(m, 0);
 }
 
-TEST(RandomWindows, WindowWithinADay)
+// The start second is outside, the end second inside, across midnight too.
+TEST(RandomWindows, WhenAWindowIsOpen)
 {
-    const double start = EncodeTime(8, 0, 0), end = EncodeTime(10, 0, 0);
-    EXPECT_FALSE(OpenAt(start, end, EncodeTime(7, 59, 59)));
-    EXPECT_FALSE(OpenAt(start, end, EncodeTime(8, 0, 0, 999)));  // the start second is outside
-    EXPECT_TRUE(OpenAt(start, end, EncodeTime(8, 0, 1)));
-    EXPECT_TRUE(OpenAt(start, end, EncodeTime(9, 0, 0)));
-    EXPECT_TRUE(OpenAt(start, end, EncodeTime(10, 0, 0, 999)));  // the end second is inside
-    EXPECT_FALSE(OpenAt(start, end, EncodeTime(10, 0, 1)));
-    EXPECT_FALSE(OpenAt(start, end, EncodeTime(0, 0, 0)));
-}
-
-TEST(RandomWindows, WindowAcrossMidnight)
-{
-    const double start = EncodeTime(22, 0, 0), end = EncodeTime(6, 0, 0);
-    EXPECT_FALSE(OpenAt(start, end, EncodeTime(12, 0, 0)));
-    EXPECT_FALSE(OpenAt(start, end, EncodeTime(22, 0, 0)));
-    EXPECT_TRUE(OpenAt(start, end, EncodeTime(22, 0, 1)));
-    EXPECT_TRUE(OpenAt(start, end, EncodeTime(23, 59, 59, 999)));
-    EXPECT_TRUE(OpenAt(start, end, EncodeTime(0, 0, 0)));
-    EXPECT_TRUE(OpenAt(start, end, EncodeTime(6, 0, 0)));
-    EXPECT_FALSE(OpenAt(start, end, EncodeTime(6, 0, 1)));
+    const double eight = EncodeTime(8, 0, 0), ten = EncodeTime(10, 0, 0);
+    const double late = EncodeTime(22, 0, 0), six = EncodeTime(6, 0, 0);
+    const struct {
+        double start, end, now;
+        bool open;
+    } cases[] = {
+        {eight, ten, EncodeTime(7, 59, 59), false},     {eight, ten, EncodeTime(8, 0, 0, 999), false},
+        {eight, ten, EncodeTime(8, 0, 1), true},        {eight, ten, EncodeTime(9, 0, 0), true},
+        {eight, ten, EncodeTime(10, 0, 0, 999), true},  {eight, ten, EncodeTime(10, 0, 1), false},
+        {eight, ten, EncodeTime(0, 0, 0), false},       {late, six, EncodeTime(12, 0, 0), false},
+        {late, six, EncodeTime(22, 0, 0), false},       {late, six, EncodeTime(22, 0, 1), true},
+        {late, six, EncodeTime(23, 59, 59, 999), true}, {late, six, EncodeTime(0, 0, 0), true},
+        {late, six, EncodeTime(6, 0, 0), true},         {late, six, EncodeTime(6, 0, 1), false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(OpenAt(c.start, c.end, c.now), c.open) << TimeText(c.start) << " " << TimeText(c.now);
 }
 
 // Start equal to end, as in the defaults: open every second of the day.

@@ -35,19 +35,14 @@ Log TickLog(Rig& rig, int ticks)
     return log;
 }
 
-TEST(SecondsTimer, RepeatAfterReset)
+// On 31 ticks after RESET, off 30 ticks later, a period of 61 ticks; after START one tick earlier.
+TEST(SecondsTimer, RepeatAfterResetAndAfterStart)
 {
-    Rig rig = SecondsRig(1, 30, 60);
-    ResetSwitching(rig.m);
-    // On 31 ticks after RESET, off 30 ticks later, a period of 61 ticks.
-    EXPECT_EQ(TickLog(rig, 200), (Log{"31 on", "61 off", "92 on", "122 off", "153 on", "183 off"}));
-}
-
-TEST(SecondsTimer, RepeatAfterStartComesOneTickEarlier)
-{
-    Rig rig = SecondsRig(1, 30, 60);
-    StartSeconds(rig.m);
-    EXPECT_EQ(TickLog(rig, 200), (Log{"30 on", "60 off", "91 on", "121 off", "152 on", "182 off"}));
+    Rig reset = SecondsRig(1, 30, 60), start = SecondsRig(1, 30, 60);
+    ResetSwitching(reset.m);
+    StartSeconds(start.m);
+    EXPECT_EQ(TickLog(reset, 200), (Log{"31 on", "61 off", "92 on", "122 off", "153 on", "183 off"}));
+    EXPECT_EQ(TickLog(start, 200), (Log{"30 on", "60 off", "91 on", "121 off", "152 on", "182 off"}));
 }
 
 TEST(SecondsTimer, WithoutRepeatOnceThenTheRelayKeepsItsState)

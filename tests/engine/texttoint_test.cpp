@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <utility>
 
 namespace tavoxa {
 namespace {
@@ -11,47 +13,41 @@ namespace {
 constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
 constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
 
+using Cases = std::pair<const char*, int32_t>;
+template <size_t N>
+void ExpectValues(const Cases (&cases)[N])
+{
+    for (const auto& [text, value] : cases)
+        EXPECT_EQ(TextToInt(text), value) << '"' << text << '"';
+}
+
+// Stopped early ("-12a"), the number loses its sign.
 TEST(TextToInt, ACharacterAfterTheDigitsEndsTheNumberAndDropsItsSign)
 {
-    EXPECT_EQ(TextToInt("-12"), -12);
-    EXPECT_EQ(TextToInt("-12a"), 12);  // stopped early: the sign is dropped
-    EXPECT_EQ(TextToInt("12 "), 12);
-    EXPECT_EQ(TextToInt("12\r\n"), 12);
-    EXPECT_EQ(TextToInt("-12\n"), 12);
-    EXPECT_EQ(TextToInt("x1F"), 31);
+    const Cases cases[] = {
+        {"-12", -12}, {"-12a", 12}, {"12 ", 12}, {"12\r\n", 12}, {"-12\n", 12}, {"x1F", 31},
+    };
+    ExpectValues(cases);
 }
 
+// Only code 32 counts as a blank.
 TEST(TextToInt, BlanksSignsAndDecimalDigits)
 {
-    EXPECT_EQ(TextToInt("   42"), 42);
-    EXPECT_EQ(TextToInt("\t42"), 0);  // only code 32 counts as a blank
-    EXPECT_EQ(TextToInt("+7"), 7);
-    EXPECT_EQ(TextToInt(" +7x"), 7);
-    EXPECT_EQ(TextToInt("007"), 7);
-    EXPECT_EQ(TextToInt("0"), 0);
-    EXPECT_EQ(TextToInt("-0"), 0);
-    EXPECT_EQ(TextToInt("26535"), 26535);
-    EXPECT_EQ(TextToInt("- 5"), 0);
-    EXPECT_EQ(TextToInt("--5"), 0);
-    EXPECT_EQ(TextToInt("12.5"), 12);
+    const Cases cases[] = {
+        {"   42", 42}, {"\t42", 0},      {"+7", 7},  {" +7x", 7}, {"007", 7},   {"0", 0},
+        {"-0", 0},     {"26535", 26535}, {"- 5", 0}, {"--5", 0},  {"12.5", 12},
+    };
+    ExpectValues(cases);
 }
 
+// No sign before a prefix, and hex digits need one.
 TEST(TextToInt, HexPrefixes)
 {
-    EXPECT_EQ(TextToInt("$ff"), 255);
-    EXPECT_EQ(TextToInt("X1f"), 31);
-    EXPECT_EQ(TextToInt("0x1F"), 31);
-    EXPECT_EQ(TextToInt("0XaB"), 171);
-    EXPECT_EQ(TextToInt("  $10"), 16);
-    EXPECT_EQ(TextToInt("0x1G"), 1);
-    EXPECT_EQ(TextToInt("$12 "), 18);
-    EXPECT_EQ(TextToInt("-$5"), 0);  // no sign before a prefix
-    EXPECT_EQ(TextToInt("$-5"), 0);
-    EXPECT_EQ(TextToInt("+x5"), 0);
-    EXPECT_EQ(TextToInt("0xg"), 0);
-    EXPECT_EQ(TextToInt("ff"), 0);  // hex digits need a prefix
-    EXPECT_EQ(TextToInt("0"), 0);
-    EXPECT_EQ(TextToInt("0y"), 0);
+    const Cases cases[] = {
+        {"$ff", 255}, {"X1f", 31}, {"0x1F", 31}, {"0XaB", 171}, {"  $10", 16}, {"0x1G", 1}, {"$12 ", 18},
+        {"-$5", 0},   {"$-5", 0},  {"+x5", 0},   {"0xg", 0},    {"ff", 0},     {"0", 0},    {"0y", 0},
+    };
+    ExpectValues(cases);
 }
 
 TEST(TextToInt, NothingToReadGivesZero)
