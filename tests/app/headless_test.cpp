@@ -1,14 +1,22 @@
-// tavoxa-sim headless, each case in a folder of its own: a stop signal saves both files and ends
-// it cleanly, or with the failure when the save fails; a start-up error is reported on standard
-// error and the program goes on; one program per folder; the commands that only read leave the
-// folder as it was.
+// tavoxa-sim headless, each case in a folder of its own: a stop signal ends it as a service stop
+// (the messages on a notification socket of the test's own, a quiet start, both files and the
+// relays kept, with --restore-relays and --user-dir), or with the failure when the save fails; a
+// start-up error is reported on standard error and the program goes on; a late tick loses no
+// switching; one program per folder; the commands that only read leave the folder as it was.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <algorithm>
+#include <string>
+#include <vector>
 
 #include "engine/clock.h"
 #include "engine/hardware.h"
@@ -43,10 +51,10 @@ std::string WithBadThirdValue(std::string config)
 }
 
 // A folder with swcf.ini naming relay 2 "Pumpe" and the configuration file `configName` (also in
-// `config`), which holds relay 2 on timer program 1, every day from 06:30:00 to 07:00:00.
+// `config`), which holds relay 2 on timer program 1, every day from `start` (06:30:00) for 30 min.
 class Folder {
 public:
-    explicit Folder(const std::string& configName = "tavoxa.dat")
+    explicit Folder(const std::string& configName = "tavoxa.dat", double start = EncodeTime(6, 30, 0))
     {
         EXPECT_TRUE(dir.isValid());
         SettingsFileContent settings;
@@ -57,8 +65,8 @@ public:
         StoredSettings stored;
         stored.RelayMode(1) = ModeTimer;
         stored.DayCode(1, 0) = DayEveryDay;
-        stored.ProgramStart(1, 0) = EncodeTime(6, 30, 0);
-        stored.ProgramEnd(1, 0) = EncodeTime(7, 0, 0);
+        stored.ProgramStart(1, 0) = start;
+        stored.ProgramEnd(1, 0) = start + EncodeTime(0, 30, 0);
         config = WriteConfiguration(stored, 1, kChipAddressPcf8574);
         WriteFile(Path(QString::fromStdString(configName)), config);
     }
@@ -81,26 +89,99 @@ public:
     std::string config;
 };
 
-// With nothing in the folder, each stop signal closes the program as the close box does.
-class HeadlessProgram : public ::testing::TestWithParam<int> {};
+// A notification socket of the test's own, as systemd gives one; it keeps every message.
+class NotifySocket {
+public:
+    explicit NotifySocket(const QString& socketPath) : path(socketPath)
+    {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        path.toStdString().copy(address.sun_path, sizeof address.sun_path - 1);
+        bound = ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    }
+    ~NotifySocket() { ::close(fd_); }
+    // Reads datagrams until one is `text` (true) or 10 s pass (false).
+    bool WaitFor(const std::string& text)
+    {
+        char buffer[512];
+        for (int waited = 0; waited < 10000; waited += 50) {
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, 50) == 1) {
+                const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+                messages.emplace_back(buffer, static_cast<size_t>(std::max<ssize_t>(n, 0)));
+                if (messages.back() == text)
+                    return true;
+            }
+        }
+        return false;
+    }
 
-TEST_P(HeadlessProgram, StopSignalWritesBothFilesAndEndsCleanly)
+    const QString path;
+    bool bound = false;
+    std::vector<std::string> messages;
+
+private:
+    const int fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+};
+
+// systemd's start: no display, nothing in the folder but the relays' file of the last run (relay
+// 1 on), which only --restore-relays brings back; --user-dir works in the program's own folder
+// under XDG_DATA_HOME, made when missing. Each stop signal closes the program as the close box does.
+struct ServiceRun {
+    const char* name;
+    int signal;
+    QStringList args;
+};
+
+void PrintTo(const ServiceRun& run, std::ostream* out)
 {
-    QTemporaryDir dir;
-    SimProgram program(dir.path());
-    ASSERT_TRUE(program.Start());
-    // Once the port is open the start-up is done and the ticks run.
-    ASSERT_TRUE(program.WaitForErr("port COM 1 open")) << program.Err().toStdString();
-    EXPECT_EQ(program.Finish(GetParam()), 0) << program.Err().toStdString();
-    EXPECT_TRUE(program.Err().contains("offscreen")) << "without a display the program says it runs headless";
-    EXPECT_EQ(LoadSettingsFile(dir.filePath("swcf.ini").toStdString()).ConfigFileName, "tavoxa.dat");
-    EXPECT_EQ(ReadFile(dir.filePath("tavoxa.dat")).count("\r\n"), 314);
+    *out << run.name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, HeadlessProgram, ::testing::Values(SIGTERM, SIGINT, SIGHUP),
-                         [](const ::testing::TestParamInfo<int>& info) {
-                             return std::string("SIG") + sigabbrev_np(info.param);
-                         });
+class HeadlessService : public ::testing::TestWithParam<ServiceRun> {};
+
+TEST_P(HeadlessService, NotifiesStartsQuietlyAndAStopSignalKeepsTheFiles)
+{
+    const ServiceRun& run = GetParam();
+    const bool restore = run.args.contains("--restore-relays");
+    const bool userDir = run.args.contains("--user-dir");
+    QTemporaryDir dir;
+    const QString own = userDir ? dir.filePath("data/tavoxa-sim") : dir.path();
+    WriteFile(dir.filePath("tavoxa.relays"), "100000\n");
+    NotifySocket notify(dir.filePath("notify"));
+    ASSERT_TRUE(notify.bound);
+    SimProgram program(dir.path());
+    program.SetEnv("NOTIFY_SOCKET", notify.path);
+    program.SetEnv("WATCHDOG_USEC", "2000000");
+    program.SetEnv("XDG_RUNTIME_DIR", "");
+    program.SetEnv("XDG_DATA_HOME", dir.filePath("data"));
+    ASSERT_TRUE(program.Start(run.args));
+    ASSERT_TRUE(notify.WaitFor("READY=1")) << program.Err().toStdString();
+    EXPECT_EQ(notify.messages, std::vector<std::string>{"READY=1"}) << "the watchdog waits for the ticks";
+    ASSERT_TRUE(notify.WaitFor("WATCHDOG=1")) << "sent from the second tick on";
+    EXPECT_EQ(program.Finish(run.signal), 0) << program.Err().toStdString();
+    EXPECT_TRUE(notify.WaitFor("STOPPING=1"));
+    EXPECT_EQ(std::count(notify.messages.begin(), notify.messages.end(), "READY=1"), 1);
+
+    // Nothing on standard error that is not the program's own, and the adapter reported once.
+    const std::string err = program.Err().toStdString();
+    EXPECT_TRUE(program.Err().contains("offscreen")) << "without a display the program says it runs headless";
+    EXPECT_FALSE(program.Err().contains("XDG_RUNTIME_DIR")) << err;
+    EXPECT_TRUE(program.Err().contains("adapter connected")) << err;
+    EXPECT_FALSE(program.Err().contains("adapter not connected")) << err;
+    EXPECT_EQ(program.Err().contains("relay 1 on: restored at start-up"), restore) << err;
+    // Both files and what the board was given, restored or not, in the program's folder.
+    EXPECT_EQ(LoadSettingsFile((own + "/swcf.ini").toStdString()).ConfigFileName, "tavoxa.dat");
+    EXPECT_EQ(ReadFile(own + "/tavoxa.dat").count("\r\n"), 314);
+    EXPECT_EQ(ReadFile(own + "/tavoxa.relays"), restore ? "100000\n" : "000000\n");
+    EXPECT_EQ(QFile::exists(dir.filePath("swcf.ini")), !userDir);
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, HeadlessService,
+                         ::testing::Values(ServiceRun{"SIGTERM", SIGTERM, {}},
+                                           ServiceRun{"SIGINT_RestoreRelays", SIGINT, {"--restore-relays"}},
+                                           ServiceRun{"SIGHUP_UserDir", SIGHUP, {"--user-dir"}}),
+                         [](const ::testing::TestParamInfo<ServiceRun>& info) { return info.param.name; });
 
 // A start-up error is reported with its time and the port opens anyway; a save that fails at the
 // stop ends the program with the failure, by the stop and not the deadline, the settings whole.
@@ -138,15 +219,9 @@ TEST(Headless, StartupErrorAndFailedSaveAreReported)
 // again: the late second tick runs the seconds it missed.
 TEST(Headless, AStallAcrossAProgramsStartSecondLosesNoSwitching)
 {
-    Folder folder;
     const QDateTime start = QDateTime::currentDateTime().addSecs(6);
-    StoredSettings stored;
-    stored.RelayMode(1) = ModeTimer;
-    stored.DayCode(1, 0) = DayEveryDay;
-    stored.ProgramStart(1, 0) = EncodeTime(start.time().hour(), start.time().minute(), start.time().second());
-    stored.ProgramEnd(1, 0) =
-        EncodeTime(start.time().hour(), start.time().minute(), start.time().second()) + EncodeTime(0, 10, 0);
-    WriteFile(folder.Path("tavoxa.dat"), WriteConfiguration(stored, 1, kChipAddressPcf8574));
+    Folder folder("tavoxa.dat",
+                  EncodeTime(start.time().hour(), start.time().minute(), start.time().second()));
     SimProgram program(folder.dir.path());
     ASSERT_TRUE(program.Start());
     ASSERT_TRUE(program.WaitForErr("port COM 1 open")) << program.Err().toStdString();
@@ -185,7 +260,7 @@ TEST(Headless, SecondProgramInTheSameFolderStopsWhileAPlanStillRuns)
 
 // The commands that print and end: their exit code and output, and the folder unchanged but for
 // the picture asked for. A value that cannot be read is said, naming the file, and the plan is
-// made of what was read, as the unattended start-up goes on.
+// made of what was read, as the unattended start-up goes on; a plan without the file says so.
 TEST(Headless, CommandsThatOnlyReadLeaveTheFolderAsItWas)
 {
     const struct {
@@ -193,7 +268,7 @@ TEST(Headless, CommandsThatOnlyReadLeaveTheFolderAsItWas)
         int code;
         QStringList output;  // patterns on standard output
         const char* created;
-        bool badValue = false;
+        char config = 'k';     // the configuration file: k kept, b with a bad value, m missing
         const char* err = "";  // pattern on standard error
     } cases[] = {
         // Two calendar days, relay 2 switching at 06:30:00 on at least one of them.
@@ -205,20 +280,29 @@ TEST(Headless, CommandsThatOnlyReadLeaveTheFolderAsItWas)
          0,
          {R"(\nRelay 2 \(Pumpe\))"},
          nullptr,
-         true,
+         'b',
          "(?m)^tavoxa-sim: tavoxa.dat: Ung"},
+        {{"--plan", "--days", "1"},
+         0,
+         {"Relay 2 \\(Pumpe\\)"},
+         nullptr,
+         'm',
+         "no configuration file tavoxa.dat"},
         {{"--plan-image", "x.png"}, 0, {"^$"}, "x.png"},
         {{"--plan-image", "x.jpg"}, 1, {"^$"}, nullptr},  // only PNG pictures
         {{"--version"}, 0, {R"(^tavoxa-sim 4\.2\.0\n$)"}, nullptr},
-        {{"--no-such-option"}, 1, {"^$"}, nullptr, false, "(?m)^tavoxa-sim: "},
-        {{"--plan", "--days", "0"}, 1, {"^$"}, nullptr, false, "(?m)^tavoxa-sim: "},
+        {{"--no-such-option"}, 1, {"^$"}, nullptr, 'k', "(?m)^tavoxa-sim: "},
+        {{"--plan", "--days", "0"}, 1, {"^$"}, nullptr, 'k', "(?m)^tavoxa-sim: "},
         {{"--plan", "--lang", "fr"}, 1, {"^$"}, nullptr},
     };
     for (const auto& c : cases) {
         const QString name = c.args.join(' ');
         Folder folder;
-        if (c.badValue)
+        if (c.config == 'b')
             WriteFile(folder.Path("tavoxa.dat"), WithBadThirdValue(folder.config));
+        if (c.config == 'm') {
+            ASSERT_TRUE(QFile::remove(folder.Path("tavoxa.dat")));
+        }
         const QStringList before = folder.Listing();
         SimProgram program(folder.dir.path());
         ASSERT_TRUE(program.Start(c.args)) << name.toStdString();

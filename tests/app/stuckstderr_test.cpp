@@ -63,7 +63,6 @@ TEST(StuckStandardError, SwitchingGoesOnAndAStopSignalEndsTheProgramWithinThreeS
         return client.waitForConnected(200);
     }));
     ASSERT_EQ(Ask(client, "Pass:pw\n", 13), "connectlegal\n");
-    // Six log lines a round, far more than the pipe holds.
     // Six log lines a round, far more than the pipe holds; every round answered.
     for (int round = 0; round < 400; ++round)
         ASSERT_TRUE(Ask(client, round % 2 ? "0\nrepeat\n" : "63\nrepeat\n", 2).endsWith('\n'))
