@@ -2,22 +2,30 @@
 // (the messages on a notification socket of the test's own, a quiet start, both files and the
 // relays kept, with --restore-relays and --user-dir), or with the failure when the save fails; a
 // start-up error is reported on standard error and the program goes on; a late tick loses no
-// switching; one program per folder; the commands that only read leave the folder as it was.
+// switching; one program per folder; the commands that only read leave the folder as it was; a
+// standard error nobody reads holds nothing up. Besides, the messages to systemd by table.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QHostAddress>
 #include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <string>
 #include <vector>
 
+#include "app/servicenotify.h"
 #include "engine/clock.h"
 #include "engine/hardware.h"
 #include "storage/configfile.h"
@@ -88,6 +96,36 @@ public:
     QTemporaryDir dir;
     std::string config;
 };
+
+// The messages to systemd in each order of events, with the sending function replaced.
+TEST(ServiceNotifier, SendsEachMessageWhenItsTimeHasCome)
+{
+    const struct {
+        const char* name;
+        uint64_t watchdogUsec;
+        std::string events;  // R ready, T tick, S stopping
+        std::vector<std::string> sent;
+    } cases[] = {
+        {"the first tick only arms the watchdog", 30000000, "RTTT", {"READY=1", "WATCHDOG=1", "WATCHDOG=1"}},
+        {"no watchdog before ready", 30000000, "TTRT", {"READY=1"}},
+        {"no watchdog asked for", 0, "RTTTS", {"READY=1", "STOPPING=1"}},
+        {"none after stopping", 30000000, "RTTSTR", {"READY=1", "WATCHDOG=1", "STOPPING=1"}},
+        {"each once", 0, "RRSS", {"READY=1", "STOPPING=1"}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> sent;
+        ServiceNotifier notifier([&sent](const std::string& m) { sent.push_back(m); }, c.watchdogUsec);
+        for (const char e : c.events) {
+            if (e == 'R')
+                notifier.Ready();
+            else if (e == 'T')
+                notifier.Tick();
+            else
+                notifier.Stopping();
+        }
+        EXPECT_EQ(sent, c.sent) << c.name;
+    }
+}
 
 // A notification socket of the test's own, as systemd gives one; it keeps every message.
 class NotifySocket {
@@ -216,8 +254,9 @@ TEST(Headless, StartupErrorAndFailedSaveAreReported)
 }
 
 // A program stopped across a timer program's start second switches its relay once it runs
-// again: the late second tick runs the seconds it missed.
-TEST(Headless, AStallAcrossAProgramsStartSecondLosesNoSwitching)
+// again: the late second tick runs the seconds it missed. While it is stopped it still holds the
+// folder: a second program there stops, a plan still runs.
+TEST(Headless, AStallAcrossAProgramsStartSecondLosesNoSwitchingAndKeepsTheFolder)
 {
     const QDateTime start = QDateTime::currentDateTime().addSecs(6);
     Folder folder("tavoxa.dat",
@@ -231,21 +270,6 @@ TEST(Headless, AStallAcrossAProgramsStartSecondLosesNoSwitching)
     ASSERT_TRUE(PollUntil([&] { return QDateTime::currentDateTime() >= start.addSecs(-1); }));
     ASSERT_FALSE(program.Err().contains("relay 2 (Pumpe) on")) << program.Err().toStdString();
     ::kill(program.Pid(), SIGSTOP);
-    PollUntil([&] { return QDateTime::currentDateTime() >= start.addSecs(2); });
-    ::kill(program.Pid(), SIGCONT);
-    const QString line = QStringLiteral("%1 relay 2 (Pumpe) on: timer program 1")
-                             .arg(start.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
-    EXPECT_TRUE(program.WaitForErr(line)) << program.Err().toStdString();
-    EXPECT_EQ(program.Finish(SIGTERM), 0) << program.Err().toStdString();
-}
-
-TEST(Headless, SecondProgramInTheSameFolderStopsWhileAPlanStillRuns)
-{
-    Folder folder;
-    SimProgram first(folder.dir.path());
-    ASSERT_TRUE(first.Start());
-    ASSERT_TRUE(first.WaitForErr("port COM 1 open")) << first.Err().toStdString();
-
     SimProgram second(folder.dir.path());
     ASSERT_TRUE(second.Start());
     EXPECT_NE(second.Finish(), 0);
@@ -254,8 +278,12 @@ TEST(Headless, SecondProgramInTheSameFolderStopsWhileAPlanStillRuns)
     ASSERT_TRUE(plan.Start({"--plan"}));
     EXPECT_EQ(plan.Finish(), 0) << plan.Err().toStdString();
     EXPECT_TRUE(plan.Out().contains("Pumpe"));
-
-    EXPECT_EQ(first.Finish(SIGTERM), 0) << first.Err().toStdString();
+    PollUntil([&] { return QDateTime::currentDateTime() >= start.addSecs(2); });
+    ::kill(program.Pid(), SIGCONT);
+    const QString line = QStringLiteral("%1 relay 2 (Pumpe) on: timer program 1")
+                             .arg(start.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+    EXPECT_TRUE(program.WaitForErr(line)) << program.Err().toStdString();
+    EXPECT_EQ(program.Finish(SIGTERM), 0) << program.Err().toStdString();
 }
 
 // The commands that print and end: their exit code and output, and the folder unchanged but for
@@ -320,6 +348,62 @@ TEST(Headless, CommandsThatOnlyReadLeaveTheFolderAsItWas)
         }
         EXPECT_EQ(after, before) << name.toStdString();
     }
+}
+
+// The reply to `message` once it has come (the socket read in a loop, no event loop needed).
+QByteArray Ask(QTcpSocket& socket, const QByteArray& message, int bytes)
+{
+    socket.write(message);
+    socket.waitForBytesWritten(2000);
+    QByteArray got;
+    for (int i = 0; i < 200 && got.size() < bytes; ++i)
+        if (socket.waitForReadyRead(50))
+            got += socket.readAll();
+    return got;
+}
+
+// A standard error that nobody reads (a full pipe): the program goes on switching and answering,
+// and a stop signal ends it within the 3 s of its stop guard.
+TEST(StuckStandardError, SwitchingGoesOnAndAStopSignalEndsTheProgramWithinThreeSeconds)
+{
+    QTemporaryDir dir;
+    quint16 port = 0;
+    {
+        QTcpServer probe;  // a free port for the program's remote
+        ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+        port = probe.serverPort();
+    }
+    SettingsFileContent settings;
+    settings.RemotePassword = "pw";
+    settings.RemotePort = std::to_string(port);
+    settings.Remote = true;
+    SaveSettingsFile(settings, (dir.path() + "/swcf.ini").toStdString());
+
+    const QByteArray fifo = QFile::encodeName(dir.filePath("stderr"));
+    ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
+    const int unread = ::open(fifo.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);  // never read
+    ASSERT_GE(unread, 0);
+
+    SimProgram program(dir.path());
+    program.SetStderrFile(QString::fromLocal8Bit(fifo));
+    ASSERT_TRUE(program.Start({"--remote-address", "127.0.0.1"}));
+    QTcpSocket client;
+    ASSERT_TRUE(PollUntil([&] {
+        client.abort();
+        client.connectToHost(QHostAddress::LocalHost, port);
+        return client.waitForConnected(200);
+    }));
+    ASSERT_EQ(Ask(client, "Pass:pw\n", 13), "connectlegal\n");
+    // Six log lines a round, far more than the pipe holds; every round answered.
+    for (int round = 0; round < 400; ++round)
+        ASSERT_TRUE(Ask(client, round % 2 ? "0\nrepeat\n" : "63\nrepeat\n", 2).endsWith('\n'))
+            << "round " << round;
+
+    QElapsedTimer sinceStop;
+    sinceStop.start();
+    EXPECT_EQ(program.Finish(SIGTERM), 0);
+    EXPECT_LT(sinceStop.elapsed(), 3000);
+    ::close(unread);
 }
 
 }  // namespace
