@@ -64,7 +64,6 @@ struct Rig {
         clock.now += ms;
         guard().ServeDue();
     }
-    bool Gone(TestClient& c) { return c.Closed(); }
 
     FakeClock clock;
     Model model;
@@ -103,10 +102,10 @@ TEST(ServerGuard, ConnectionAndLoginRules)
              EXPECT_TRUE(r.Refused(2));  // nobody silent for 10 s yet
              r.clock.now += 1;
              r.Connect(2);
-             EXPECT_TRUE(r.Gone(first));
+             EXPECT_TRUE(first.Closed());
              r.clock.now += kIdleBeforeEvictionMs;
              r.Connect(2);
-             EXPECT_TRUE(r.Gone(talker));
+             EXPECT_TRUE(talker.Closed());
              EXPECT_EQ(member.socket.state(), QAbstractSocket::ConnectedState);
              EXPECT_EQ(r.server.connectionLimit().Evicted(), 2);
          }},
@@ -117,7 +116,7 @@ TEST(ServerGuard, ConnectionAndLoginRules)
              r.Connect(2);
              r.Connect(2);
              r.Connect(3);
-             EXPECT_TRUE(r.Gone(oldest));
+             EXPECT_TRUE(oldest.Closed());
              EXPECT_EQ(r.server.ConnectionCount(), 3);
          }},
         {"ten checks a second over all addresses, without a burst, none refused unchecked",

@@ -25,16 +25,13 @@ QStringList ShownTexts(const QWidget& window)
     QStringList texts{window.windowTitle()};
     for (const QWidget* w : window.findChildren<QWidget*>()) {
         const QString name = w->objectName() + QLatin1Char('=');
-        if (const auto* label = qobject_cast<const QLabel*>(w))
-            texts << name + label->text();
-        if (const auto* button = qobject_cast<const QAbstractButton*>(w))
-            texts << name + button->text();
+        if (qobject_cast<const QLabel*>(w) || qobject_cast<const QAbstractButton*>(w))
+            texts << name + w->property("text").toString();
         if (const auto* group = qobject_cast<const QGroupBox*>(w))
             texts << name + group->title();
-        if (const auto* combo = qobject_cast<const QComboBox*>(w)) {
+        if (const auto* combo = qobject_cast<const QComboBox*>(w))
             for (int i = 0; i < combo->count(); ++i)
                 texts << name + combo->itemText(i);
-        }
         if (!w->toolTip().isEmpty())
             texts << name + w->toolTip();
     }
