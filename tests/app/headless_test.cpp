@@ -115,14 +115,8 @@ TEST(ServiceNotifier, SendsEachMessageWhenItsTimeHasCome)
     for (const auto& c : cases) {
         std::vector<std::string> sent;
         ServiceNotifier notifier([&sent](const std::string& m) { sent.push_back(m); }, c.watchdogUsec);
-        for (const char e : c.events) {
-            if (e == 'R')
-                notifier.Ready();
-            else if (e == 'T')
-                notifier.Tick();
-            else
-                notifier.Stopping();
-        }
+        for (const char e : c.events)
+            e == 'R' ? notifier.Ready() : e == 'T' ? notifier.Tick() : notifier.Stopping();
         EXPECT_EQ(sent, c.sent) << c.name;
     }
 }

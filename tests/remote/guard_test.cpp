@@ -72,14 +72,9 @@ struct Rig {
     std::vector<std::unique_ptr<TestClient>> clients;
 };
 
-struct Case {
-    const char* name;
-    std::function<void(Rig&)> run;
-};
-
 TEST(ServerGuard, ConnectionAndLoginRules)
 {
-    const std::vector<Case> cases = {
+    const std::pair<const char*, std::function<void(Rig&)>> cases[] = {
         {"32 connections per address; another address is still served",
          [](Rig& r) {
              for (int i = 0; i < kMaxConnectionsPerAddress; ++i)
@@ -210,10 +205,10 @@ TEST(ServerGuard, ConnectionAndLoginRules)
                        "remote login refused from 127.0.0.34 (3 more not logged)");
          }},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, run] : cases) {
+        SCOPED_TRACE(name);
         Rig rig;
-        c.run(rig);
+        run(rig);
     }
 }
 

@@ -90,7 +90,6 @@ TEST(HelpLanguage, EnglishHelpHasTheGermanSectionsInOrder)
     };
     const QString german = TForm2::HelpText(QStringLiteral("de"));
     const QString english = TForm2::HelpText(QStringLiteral("en"));
-    ASSERT_FALSE(english.isEmpty());
     EXPECT_NE(english, german);
     EXPECT_EQ(sectionNumbers(english), sectionNumbers(german));
     EXPECT_EQ(sectionNumbers(german).size(), 12);
