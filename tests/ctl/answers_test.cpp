@@ -54,12 +54,6 @@ TEST(AnswerStream, TextNoServerSendsIsUnreadable)
     EXPECT_EQ(Read({"legalx"}), "L !");
 }
 
-}  // namespace
-}  // namespace tavoxa
-
-namespace tavoxa {
-namespace {
-
 // Whatever a server sends, what the client prints holds no control character.
 TEST(EscapedServerBytes, ControlCharactersAndBytesPastAsciiAreShownAsEscapes)
 {

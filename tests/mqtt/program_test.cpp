@@ -1,6 +1,7 @@
 // tavoxa-sim started headless with --mqtt against a broker of the test's own: it publishes its
 // relays, switches on a set command, leaves a retained one alone and says "offline" at a stop;
-// the id given in capitals is used in lower case, and the open broker is warned about.
+// the id given in capitals is used in lower case, and the open broker is warned about. One that
+// is killed leaves "offline" as its last will.
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
@@ -15,7 +16,7 @@ using tavoxa::testing::MosquittoBroker;
 using tavoxa::testing::MqttProbe;
 using tavoxa::testing::PollUntil;
 
-TEST(MqttProgram, PublishesSwitchesIgnoresRetainedSetsAndGoesOfflineAtStop)
+TEST(MqttProgram, PublishesSwitchesIgnoresRetainedSetsAndGoesOfflineAtStopOrByItsLastWill)
 {
     if (!tavoxa::testing::HaveMosquitto())
         GTEST_SKIP() << tavoxa::testing::kMosquittoBinary << " is missing (install the mosquitto package)";
@@ -28,9 +29,13 @@ TEST(MqttProgram, PublishesSwitchesIgnoresRetainedSetsAndGoesOfflineAtStop)
     probe.Publish(topic("relay/2/set"), "ON", true);
     ASSERT_TRUE(PollUntil([&] { return probe.Last(topic("relay/2/set")) == "ON"; }));
 
-    QTemporaryDir dir;
-    tavoxa::testing::SimProgram program(dir.path());
+    QTemporaryDir dir, heldDir;
+    tavoxa::testing::SimProgram program(dir.path()), held(heldDir.path());
     ASSERT_TRUE(program.Start({"--mqtt", broker.Url(), "--mqtt-id", "AppTest"}));
+    ASSERT_TRUE(held.Start({"--mqtt", broker.Url(), "--mqtt-id", "held"}));
+    ASSERT_TRUE(PollUntil([&] { return probe.Last("tavoxa/held/availability") == "online"; }));
+    EXPECT_EQ(held.Finish(SIGKILL), -1);  // no chance to say goodbye: the broker says it
+    EXPECT_TRUE(PollUntil([&] { return probe.Last("tavoxa/held/availability") == "offline"; }));
 
     ASSERT_TRUE(PollUntil([&] { return probe.Last(topic("availability")) == "online"; }));
     for (int n = 1; n <= 6; ++n)

@@ -192,16 +192,15 @@ TEST_F(ConfigFileTest, FileThatFailedToLoadIsKeptOnceAsBak)
 // Only what a cut-off save leaves (the name, ".tmp" and up to six digits) is removed.
 TEST_F(ConfigFileTest, StaleTemporariesOfASaveAreRemovedAndNothingElse)
 {
-    const std::string path = Path(In("relays.dat"));
-    for (const char* name : {"relays.dat.tmp123456", "relays.dat.tmp7", "relays.dat.tmpx",
-                             "relays.dat.tmp1234567", "other.dat.tmp12", "relays.dat"})
+    const std::pair<const char*, bool> files[] = {
+        {"relays.dat.tmp123456", true},   {"relays.dat.tmp7", true},  {"relays.dat.tmpx", false},
+        {"relays.dat.tmp1234567", false}, {"other.dat.tmp12", false}, {"relays.dat", false},
+    };
+    for (const auto& [name, stale] : files)
         PutFile(In(name), "x");
-    const std::vector<std::string> removed = RemoveStaleTemporaries({path});
-    EXPECT_EQ(removed.size(), 2u);
-    for (const char* name : {"relays.dat.tmp123456", "relays.dat.tmp7"})
-        EXPECT_FALSE(QFileInfo::exists(In(name))) << name;
-    for (const char* name : {"relays.dat.tmpx", "relays.dat.tmp1234567", "other.dat.tmp12", "relays.dat"})
-        EXPECT_TRUE(QFileInfo::exists(In(name))) << name;
+    EXPECT_EQ(RemoveStaleTemporaries({Path(In("relays.dat"))}).size(), 2u);
+    for (const auto& [name, stale] : files)
+        EXPECT_NE(QFileInfo::exists(In(name)), stale) << name;
 }
 
 TEST_F(ConfigFileTest, NoBakForAFileThatLoadedOrWasRepaired)

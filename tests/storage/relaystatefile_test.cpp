@@ -5,10 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <thread>
@@ -18,10 +18,7 @@ namespace {
 
 TEST(RelayStateFile, TextBothWays)
 {
-    const struct {
-        std::string text;
-        std::optional<uint8_t> bits;
-    } cases[] = {
+    const std::pair<std::string, std::optional<uint8_t>> cases[] = {
         {"000000\n", 0x00},
         {"100000\n", 0x01},
         {"010001\r\n", 0x22},
@@ -32,11 +29,9 @@ TEST(RelayStateFile, TextBothWays)
         {"10a000\n", std::nullopt},
         {"100000\n100000\n", std::nullopt},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(ParseRelayState(c.text), c.bits) << c.text;
-        if (c.bits) {
-            EXPECT_EQ(ParseRelayState(FormatRelayState(*c.bits)), c.bits);
-        }
+    for (const auto& [text, bits] : cases) {
+        EXPECT_EQ(ParseRelayState(text), bits) << text;
+        EXPECT_TRUE(!bits || ParseRelayState(FormatRelayState(*bits)) == bits) << text;
     }
     EXPECT_EQ(FormatRelayState(0xC1), "100000\n") << "the inputs' bits are not relays";
 }
@@ -53,11 +48,12 @@ TEST(RelayStateFile, ReadSaysWhyAFileIsNotUsedButNotWhenThereIsNone)
     EXPECT_NE(why, "") << "a folder in its place is reported";
 }
 
-bool WaitForWrites(const RelayStateWriter& writer, int writes)
+// Sleeps until `done` holds or 5 s pass: the writer is a thread of its own.
+bool Eventually(const std::function<bool()>& done)
 {
-    for (int i = 0; i < 500 && writer.writes() < writes; ++i)
+    for (int i = 0; i < 500 && !done(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return writer.writes() >= writes;
+    return done();
 }
 
 TEST(RelayStateWriter, WritesTheLatestByteOnceAndReportsAFailureOnce)
@@ -68,11 +64,11 @@ TEST(RelayStateWriter, WritesTheLatestByteOnceAndReportsAFailureOnce)
     {
         RelayStateWriter writer(path, [&](const std::string&) { ++errors; });
         writer.Keep(0x01);
-        ASSERT_TRUE(WaitForWrites(writer, 1));
+        ASSERT_TRUE(Eventually([&] { return writer.writes() >= 1; }));
         writer.Keep(0x01);  // the same byte again: nothing to write
         writer.Keep(0x02);
         writer.Keep(0x04);
-        ASSERT_TRUE(WaitForWrites(writer, 2));
+        ASSERT_TRUE(Eventually([&] { return writer.writes() >= 2; }));
         EXPECT_LE(writer.writes(), 3);
     }  // the last byte is on disk once the writer is gone
     std::string why;
@@ -83,9 +79,7 @@ TEST(RelayStateWriter, WritesTheLatestByteOnceAndReportsAFailureOnce)
         RelayStateWriter writer(dir.filePath("missing/tavoxa.relays").toStdString(),
                                 [&](const std::string&) { ++errors; });
         writer.Keep(0x01);
-        for (int i = 0; i < 500 && errors == 0; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        ASSERT_EQ(errors, 1);
+        ASSERT_TRUE(Eventually([&] { return errors > 0; }));
         writer.Keep(0x02);
     }  // the second write has failed too once the writer is gone
     EXPECT_EQ(errors, 1) << "a failing folder is reported once, not at every change";
