@@ -138,6 +138,7 @@ TEST_F(WebApi, OnlyThePageAndTheLoginGoWithoutASession)
     // In the program's language for a browser that names none.
     EXPECT_TRUE(Request("GET", "/").body.contains(R"(data-fallback="de")"));
 }
+
 TEST_F(WebApi, LoginsAreThrottledAndLogoutEndsTheSession)
 {
     for (int i = 0; i < 3; ++i, monotonic.ms += kLoginCheckSpacingMs)

@@ -32,7 +32,6 @@ export class Board {
     for (const name of ['DISPLAY', 'WAYLAND_DISPLAY', 'QT_QPA_PLATFORM']) delete this.env[name];
     execFileSync(SIM, ['--dir', this.dir, '--web-password'], { input: `${PASSWORD}\n`, env: this.env });
     writeFileSync(join(this.dir, 'swcf.ini'), ['', REMOTE_PASSWORD, '', '', '', '', '', '', '', '', '', '1', ''].join('\r\n'));
-    writeFileSync(join(this.dir, 'remote.pw'), `${REMOTE_PASSWORD}\n`);
     // Port 0 for both servers: the system picks free ports and the log names them, so no other
     // program can take a port between its choice and its use.
     this.process = spawn(SIM, ['--dir', this.dir, '--http', '127.0.0.1:0'], { env: this.env });
@@ -51,7 +50,7 @@ export class Board {
   }
 
   ctl(...args) {
-    execFileSync(CTL, ['--port', this.remotePort, '--password-file', join(this.dir, 'remote.pw'), ...args], { env: this.env });
+    execFileSync(CTL, ['--port', this.remotePort, ...args], { env: { ...this.env, TAVOXA_PASSWORD: REMOTE_PASSWORD } });
   }
 
   // The plan as the program reads it from its files, not from the running program.
