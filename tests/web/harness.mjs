@@ -2,6 +2,7 @@
 // a free loopback port, the remote on another, and the simulated relay pins in a file; and
 // Debian's chromium through Playwright. Used by the browser tests and the screenshots.
 import { spawn, execFileSync } from 'node:child_process';
+import { once } from 'node:events';
 import { existsSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
@@ -59,11 +60,7 @@ export class Board {
   }
 
   async stop() {
-    if (this.process?.exitCode === null) {
-      const ended = new Promise((resolve) => this.process.once('exit', resolve));
-      this.process.kill('SIGTERM');
-      await ended;
-    }
+    if (this.process?.exitCode === null && this.process.kill('SIGTERM')) await once(this.process, 'exit');
     if (this.dir) rmSync(this.dir, { recursive: true, force: true });
   }
 }
