@@ -157,10 +157,8 @@ TEST_F(WebApi, RefusedRequestsChangeNothingAndASwitchReachesTheBoardInOneStep)
     EXPECT_EQ(RelayIsOn(model(), 0), false);
     // From the page's own site: all in one step on the board, logged with the address.
     CaptureLog();
-    const Response r =
-        Request("POST", "/api/relays", R"({"on": [1, 3], "off": [2]})", "Origin: http://127.0.0.1\r\n");
-    ASSERT_EQ(r.status, 200);
-    EXPECT_EQ(r.json()["relays"].toArray()[2].toObject()["on"], true);
+    const QByteArray many = R"({"on": [1, 3], "off": [2]})";
+    ASSERT_EQ(Request("POST", "/api/relays", many, "Origin: http://127.0.0.1\r\n").status, 200);
     EXPECT_TRUE(Settled([this] { return board.RelayPins() == 0b101; }));
     EXPECT_TRUE(lines.contains("relay 3 on: web (127.0.0.1)"));
 }
