@@ -1,22 +1,12 @@
 // The web page in Debian's chromium against tavoxa-sim: what only a real browser and the whole
 // program can show.
-import { after, before, test } from 'node:test';
+import { after, test } from 'node:test';
 import assert from 'node:assert/strict';
-import { Board, CHROMIUM, eventually, loadPlaywright, logIn } from './harness.mjs';
+import { eventually, logIn, start } from './harness.mjs';
 
-const { chromium } = await loadPlaywright();
-const board = new Board();
-let browser;
+const { board, browser, close } = await start();
+after(close);
 const newPage = (options = {}) => browser.newPage({ locale: 'en-US', ...options });
-
-before(async () => {
-  await board.start();
-  browser = await chromium.launch({ executablePath: CHROMIUM, headless: true });
-});
-after(async () => {
-  await browser?.close();
-  await board.stop();
-});
 
 test('log in and switch a relay: the simulated board sets its pin', async () => {
   const page = await newPage();

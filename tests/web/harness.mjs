@@ -7,14 +7,14 @@ import { existsSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'no
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 
-export const CHROMIUM = process.env.CHROMIUM || '/usr/bin/chromium';
+const CHROMIUM = process.env.CHROMIUM || '/usr/bin/chromium';
 const { TAVOXA_SIM: SIM, TAVOXA_CTL: CTL } = process.env;
 const PASSWORD = 'secret web';
 const REMOTE_PASSWORD = 'remote pw';
 
 // Exit code 77 tells CTest the test was skipped: without the browser or playwright-core there is
 // nothing to run it with (tools/install-deps.sh installs both, playwright-core by npm ci here).
-export async function loadPlaywright() {
+async function loadPlaywright() {
   const skip = (why) => { console.error(`${why}: skipped (tools/install-deps.sh installs it)`); process.exit(77); };
   if (!existsSync(CHROMIUM)) skip(`no ${CHROMIUM}`);
   return import('playwright-core').catch(() => skip('no playwright-core'));
@@ -26,7 +26,16 @@ export async function eventually(probe, what, ms = 10000) {
     if (Date.now() > end) throw new Error(`not within ${ms} ms: ${typeof what === 'function' ? what() : what}`);
 }
 
-export class Board {
+// tavoxa-sim and the browser, both started; `close` ends them.
+export async function start() {
+  const { chromium } = await loadPlaywright();
+  const board = new Board();
+  await board.start();
+  const browser = await chromium.launch({ executablePath: CHROMIUM, headless: true });
+  return { board, browser, close: async () => { await browser.close(); await board.stop(); } };
+}
+
+class Board {
   async start() {
     this.dir = mkdtempSync(join(tmpdir(), 'tavoxa-web-'));
     this.env = { ...process.env, TAVOXA_SIM_PINS_FILE: join(this.dir, 'pins') };
