@@ -26,52 +26,42 @@ export async function eventually(probe, what, ms = 10000) {
     if (Date.now() > end) throw new Error(`not within ${ms} ms: ${typeof what === 'function' ? what() : what}`);
 }
 
-// tavoxa-sim and the browser, both started; `close` ends them.
+// tavoxa-sim and the browser, both started; `close` ends them. `board` holds the page's address, the
+// simulated relay pins, tavoxa-ctl and the plan as the program reads it from its files.
 export async function start() {
   const { chromium } = await loadPlaywright();
-  const board = new Board();
-  await board.start();
-  const browser = await chromium.launch({ executablePath: CHROMIUM, headless: true });
-  return { board, browser, close: async () => { await browser.close(); await board.stop(); } };
-}
-
-class Board {
-  async start() {
-    this.dir = mkdtempSync(join(tmpdir(), 'tavoxa-web-'));
-    this.env = { ...process.env, TAVOXA_SIM_PINS_FILE: join(this.dir, 'pins') };
-    for (const name of ['DISPLAY', 'WAYLAND_DISPLAY', 'QT_QPA_PLATFORM']) delete this.env[name];
-    execFileSync(SIM, ['--dir', this.dir, '--web-password'], { input: `${PASSWORD}\n`, env: this.env });
-    writeFileSync(join(this.dir, 'swcf.ini'), ['', REMOTE_PASSWORD, '', '', '', '', '', '', '', '', '', '1', ''].join('\r\n'));
+  const dir = mkdtempSync(join(tmpdir(), 'tavoxa-web-'));
+  const env = { ...process.env, TAVOXA_SIM_PINS_FILE: join(dir, 'pins') };
+  for (const name of ['DISPLAY', 'WAYLAND_DISPLAY', 'QT_QPA_PLATFORM']) delete env[name];
+  let log = '', sim, browser;
+  const close = async () => {
+    await browser?.close();
+    if (sim?.exitCode === null && sim.kill('SIGTERM')) await once(sim, 'exit');
+    rmSync(dir, { recursive: true, force: true });
+  };
+  const port = (pattern) => log.match(pattern)?.[1];
+  const web = /web page on http:\/\/127\.0\.0\.1:(\d+)\//, remote = /remote server listening on port (\d+)/;
+  try {
+    execFileSync(SIM, ['--dir', dir, '--web-password'], { input: `${PASSWORD}\n`, env });
+    writeFileSync(join(dir, 'swcf.ini'), ['', REMOTE_PASSWORD, '', '', '', '', '', '', '', '', '', '1', ''].join('\r\n'));
     // Port 0 for both servers: the system picks free ports and the log names them, so no other
     // program can take a port between its choice and its use.
-    this.process = spawn(SIM, ['--dir', this.dir, '--http', '127.0.0.1:0'], { env: this.env });
-    let log = '';
-    this.process.stderr.on('data', (d) => { log += d; });
-    const web = () => log.match(/web page on http:\/\/127\.0\.0\.1:(\d+)\//)?.[1];
-    const remote = () => log.match(/remote server listening on port (\d+)/)?.[1];
-    await eventually(() => web() && remote(), () => `the ports in tavoxa-sim's log:\n${log}`);
-    this.url = `http://127.0.0.1:${web()}/`;
-    this.remotePort = remote();
+    sim = spawn(SIM, ['--dir', dir, '--http', '127.0.0.1:0'], { env });
+    sim.stderr.on('data', (d) => { log += d; });
+    await eventually(() => port(web) && port(remote), () => `the ports in tavoxa-sim's log:\n${log}`);
+    browser = await chromium.launch({ executablePath: CHROMIUM, headless: true });
+  } catch (e) {
+    await close();
+    throw e;
   }
-
-  // "010000": relay 2 on, as the simulated board's pins stand.
-  pins() {
-    try { return readFileSync(join(this.dir, 'pins'), 'utf8').trim(); } catch { return ''; }
-  }
-
-  ctl(...args) {
-    execFileSync(CTL, ['--port', this.remotePort, ...args], { env: { ...this.env, TAVOXA_PASSWORD: REMOTE_PASSWORD } });
-  }
-
-  // The plan as the program reads it from its files, not from the running program.
-  planFromFiles(days) {
-    return execFileSync(SIM, ['--dir', this.dir, '--plan', '--days', String(days)], { env: this.env, encoding: 'utf8' });
-  }
-
-  async stop() {
-    if (this.process?.exitCode === null && this.process.kill('SIGTERM')) await once(this.process, 'exit');
-    if (this.dir) rmSync(this.dir, { recursive: true, force: true });
-  }
+  const board = {
+    url: `http://127.0.0.1:${port(web)}/`,
+    // "010000": relay 2 on.
+    pins: () => { try { return readFileSync(join(dir, 'pins'), 'utf8').trim(); } catch { return ''; } },
+    ctl: (...args) => execFileSync(CTL, ['--port', port(remote), ...args], { env: { ...env, TAVOXA_PASSWORD: REMOTE_PASSWORD } }),
+    planFromFiles: (days) => execFileSync(SIM, ['--dir', dir, '--plan', '--days', String(days)], { env, encoding: 'utf8' }),
+  };
+  return { board, browser, close };
 }
 
 export async function logIn(page, board, password = PASSWORD) {
