@@ -3,13 +3,10 @@
 // Run: TAVOXA_SIM=build/tavoxa-sim TAVOXA_CTL=build/ctl/tavoxa-ctl node tests/web/screenshots.mjs
 import { fileURLToPath } from 'node:url';
 import { dirname, join } from 'node:path';
-import { Board, CHROMIUM, loadPlaywright, logIn } from './harness.mjs';
+import { logIn, start } from './harness.mjs';
 
 const docs = join(dirname(fileURLToPath(import.meta.url)), '..', '..', 'docs');
-const { chromium } = await loadPlaywright();
-const board = new Board();
-await board.start();
-const browser = await chromium.launch({ executablePath: CHROMIUM, headless: true });
+const { board, browser, close } = await start();
 try {
   const page = await browser.newPage({ viewport: { width: 1280, height: 860 }, locale: 'en-US' });
   await logIn(page, board);
@@ -43,6 +40,5 @@ try {
   await logIn(phone, board);
   await phone.screenshot({ path: join(docs, 'web-phone.png') });
 } finally {
-  await browser.close();
-  await board.stop();
+  await close();
 }
