@@ -179,6 +179,13 @@ TEST_F(WebApi, GoodSettingsAreSavedAtOnceAndBadOnesChangeNothing)
     ASSERT_TRUE(LoadConfigurationFile(core->files().configFileName(), target, storage));
     EXPECT_EQ(read.RelayMode(1), ModeTimer);
     EXPECT_EQ(LoadSettingsFile().Names[6], "Tür");
+    // The remote's password one byte a character, as the window stores it and clients send it.
+    const QByteArray remote = R"({"on": false, "port": "26535", "password": "Tür"})";
+    ASSERT_EQ(Request("PUT", "/api/remote", remote).status, 200);
+    EXPECT_EQ(LoadSettingsFile().RemotePassword, "T\xfcr");
+    EXPECT_EQ(Request("PUT", "/api/remote", R"({"on": false, "port": "26535", "password": "5€"})").status,
+              400);
+    EXPECT_EQ(core->remoteSwitch().settings().RemotePassword, "T\xfcr");
     // A bad field after a good one: nothing of the body is taken.
     settings["mode"] = "Random";
     settings["windows"] = QJsonArray{};
