@@ -43,7 +43,8 @@ export async function start() {
   const web = /web page on http:\/\/127\.0\.0\.1:(\d+)\//, remote = /remote server listening on port (\d+)/;
   try {
     execFileSync(SIM, ['--dir', dir, '--web-password'], { input: `${PASSWORD}\n`, env });
-    writeFileSync(join(dir, 'swcf.ini'), ['', REMOTE_PASSWORD, '', '', '', '', '', '', '', '', '', '1', ''].join('\r\n'));
+    // The remote's port 0 (an empty one would be 26535): a free one, named in the log.
+    writeFileSync(join(dir, 'swcf.ini'), ['', REMOTE_PASSWORD, '0', '', '', '', '', '', '', '', '', '1', ''].join('\r\n'));
     // Port 0 for both servers: the system picks free ports and the log names them, so no other
     // program can take a port between its choice and its use.
     sim = spawn(SIM, ['--dir', dir, '--http', '127.0.0.1:0'], { env });
